@@ -1,0 +1,106 @@
+#pragma once
+// TCacheAnalyzer: one snapshot of the URL cache in six categories (images, pages, media, other
+// files, cookies, history), the list of sites the cache has seen, and per-site queries over the
+// snapshot. Plain C++ over the cache enumerator and the platform's text services.
+
+#include "cache/IECache.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum TFileKind { fkImage, fkMedia, fkPage, fkOther };
+
+// Lower-case extensions without the dot, tried in this order: images, pages, media.
+extern const char* const ImageExts[10];
+extern const char* const PageExts[17];
+extern const char* const MediaExts[14];
+
+// Classifies a local file name by its last extension, lower-cased with the code page.
+TFileKind GetFileKind(std::string_view FileName);
+
+// The site name of a URL: the host part after "://" (or from the start), up to the first "/",
+// lower-cased with the code page, with everything up to and including its first "www." dropped.
+// Never throws; a failure gives an empty name.
+std::string ExtractSiteName(std::string_view URL);
+
+// The size of the file a Windows-form path names, as a signed 32-bit number (the low 32 bits of
+// the size); -1 when there is no such file.
+std::int32_t GetLocalFileSize(std::string_view FileName);
+
+// Lists of texts travel as one text: each item followed by CR LF.
+std::string JoinLines(const std::vector<std::string>& lines);
+// Splits at CR, LF or CR LF; the final line end adds no item; an empty text gives none.
+std::vector<std::string> SplitLines(std::string_view text);
+
+class TCacheAnalyzer : public TObject {
+public:
+    TCacheAnalyzer();
+    ~TCacheAnalyzer() override;
+    TCacheAnalyzer(const TCacheAnalyzer&) = delete;
+    TCacheAnalyzer& operator=(const TCacheAnalyzer&) = delete;
+
+    // Replaces the snapshot: cookie, history and content passes, in that order; sets the totals.
+    void Analyze();
+
+    // The distinct site names of the cached-content entries, sorted, as CR LF text. Runs its
+    // own pass over the cache; independent of Analyze.
+    std::string GetSiteList();
+
+    // Per-site queries over the snapshot: the matching lines as CR LF text; each sets its own
+    // counter to the number of lines.
+    std::string GetSiteImages(std::string_view Site);
+    std::string GetSitePages(std::string_view Site);
+    std::string GetSiteMedia(std::string_view Site);
+    std::string GetSiteOther(std::string_view Site);
+    std::string GetSiteCookies(std::string_view Site);
+    std::string GetSiteHistory(std::string_view Site);
+
+    std::int32_t SiteOther = 0;
+    std::int32_t SiteMedia = 0;
+    std::int32_t SiteCookies = 0;
+    std::int32_t SitePages = 0;
+    std::int32_t SiteHistory = 0;
+    std::int32_t SiteImages = 0;
+    std::int32_t TotalCookies = 0;
+    std::int32_t TotalPages = 0;
+    std::int32_t TotalOther = 0;
+    std::int32_t TotalHistory = 0;
+    std::int32_t TotalImages = 0;
+    std::int32_t TotalMedia = 0;
+
+    // The enumerator, for tests that check how the analyzer leaves it.
+    const TIECache& Cache() const { return *FCache; }
+
+    // An entry copy: the fields the analyzer keeps, and what the queries derive from them once.
+    struct TEntryCopy {
+        TEntryInfo Info;      // HeaderInfo and FileExtension stay empty
+        std::string LowerUrl; // SourceUrlName with A to Z lower-cased
+    };
+    using TEntryList = std::vector<TEntryCopy>;
+
+    // The category lists, in delivery order.
+    const TEntryList& Images() const { return FImages; }
+    const TEntryList& Pages() const { return FPages; }
+    const TEntryList& Media() const { return FMedia; }
+    const TEntryList& Other() const { return FOther; }
+    const TEntryList& Cookies() const { return FCookies; }
+    const TEntryList& History() const { return FHistory; }
+
+private:
+    void CacheEntry(TObject* Sender, bool& Cancel);
+    void CollectSiteUrl(TObject* Sender, bool& Cancel);
+    void AddEntry(const TEntryInfo& Info, TSearchPattern Pattern);
+    void ClearLists();
+
+    TEntryList FImages;
+    TEntryList FPages;
+    TEntryList FMedia;
+    TEntryList FOther;
+    TEntryList FCookies;
+    TEntryList FHistory;
+    std::unique_ptr<std::vector<std::string>> FSiteUrls; // exists only while GetSiteList runs
+    std::unique_ptr<TIECache> FCache;
+};

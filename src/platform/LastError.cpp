@@ -1,0 +1,17 @@
+#include "LastError.h"
+
+namespace win {
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+}
+
+DWORD GetLastError() {
+    return lastError;
+}
+
+void SetLastError(DWORD code) {
+    lastError = code;
+}
+
+} // namespace win

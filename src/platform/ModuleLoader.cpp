@@ -1,0 +1,100 @@
+#include "ModuleLoader.h"
+
+#include "LastError.h"
+#include "UrlCacheApi.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Module {
+    platform::ModuleExports exports;
+};
+
+std::string foldName(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+}
+
+struct Registry {
+    std::mutex lock;
+    // Modules are never freed while the process runs, so a handle stays valid even after the
+    // module is replaced; it then resolves against the exports it was loaded with.
+    std::map<std::string, std::shared_ptr<Module>> byName;
+    std::vector<std::shared_ptr<Module>> everLoaded;
+
+    Registry() {
+        byName["wininet.dll"] = std::make_shared<Module>(Module{platform::UrlCacheModuleExports()});
+    }
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+} // namespace
+
+namespace win {
+
+HMODULE LoadLibraryA(LPCSTR name) {
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    Registry& reg = registry();
+    std::lock_guard guard(reg.lock);
+    auto found = reg.byName.find(foldName(name));
+    if (found == reg.byName.end()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    reg.everLoaded.push_back(found->second);
+    return reinterpret_cast<HMODULE>(found->second.get());
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module == nullptr || name == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    Registry& reg = registry();
+    std::lock_guard guard(reg.lock);
+    const auto* mod = reinterpret_cast<const Module*>(module);
+    auto found = mod->exports.find(name);
+    if (found == mod->exports.end() || found->second == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return found->second;
+}
+
+} // namespace win
+
+namespace platform {
+
+void RegisterModule(const std::string& name, ModuleExports exports) {
+    Registry& reg = registry();
+    std::lock_guard guard(reg.lock);
+    reg.byName[foldName(name)] = std::make_shared<Module>(Module{std::move(exports)});
+}
+
+void UnregisterModule(const std::string& name) {
+    Registry& reg = registry();
+    std::lock_guard guard(reg.lock);
+    reg.byName.erase(foldName(name));
+}
+
+ModuleExports ModuleExportsOf(const std::string& name) {
+    Registry& reg = registry();
+    std::lock_guard guard(reg.lock);
+    auto found = reg.byName.find(foldName(name));
+    return found == reg.byName.end() ? ModuleExports{} : found->second->exports;
+}
+
+} // namespace platform

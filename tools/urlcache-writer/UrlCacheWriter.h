@@ -1,0 +1,84 @@
+#pragma once
+// Writes Windows user-profile folders with valid index.dat containers and their cached files,
+// for tests, demos and benchmarks. The reader never depends on this code.
+
+#include "platform/WinTypes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace urlcache_writer {
+
+enum class Layout { Wine8, Vista, XP };
+enum class Signature { Windows52, Wine };
+enum class ContainerKind { Content, Cookies, History };
+
+// Where a record's file lies: a cache sub-folder by index, or the container folder itself.
+constexpr std::uint8_t kContainerFolder = 0xFE;
+
+struct Entry {
+    std::string url;                        // stored as given (bytes), NUL added
+    std::optional<std::string> fileName;    // name only; nullopt: the record has no file name
+    std::uint8_t subFolder = 0;             // index into the container's sub-folder table
+    std::optional<std::string> fileContent; // when set, the cached file is written with it
+    std::uint32_t entryType = win::NORMAL_CACHE_ENTRY;
+    std::uint64_t size = 0; // recorded size; defaults to the content's size when 0
+    win::FILETIME lastModified{};
+    win::FILETIME lastAccess{};
+    std::uint32_t expireDosDateTime = 0; // DOS date in the low word, DOS time in the high word
+    std::uint32_t lastSyncDosDateTime = 0;
+    std::optional<std::string> headerInfo; // bytes, may hold NULs
+    std::optional<std::string> extension;  // without the dot
+    std::uint32_t useCount = 0;
+    std::uint32_t hitRate = 0;
+    std::uint32_t exemptDelta = 0;
+};
+
+struct ContainerOptions {
+    Signature signature = Signature::Windows52;
+    // Sub-folder names (8 characters each) of a content container; ignored for the others.
+    std::vector<std::string> subFolders = {"Z989AIU1", "Q2W3E4R5"};
+    bool lowIntegrity = false; // Vista layout only: the "Low" variant of the folder
+};
+
+class ProfileWriter {
+public:
+    ProfileWriter(std::filesystem::path profileFolder, Layout layout);
+
+    // Adds an entry to the container of that kind (created on first use with the options).
+    void add(ContainerKind kind, Entry entry, const ContainerOptions& options = {});
+    // Makes the container exist even when it holds no entry.
+    void touch(ContainerKind kind, const ContainerOptions& options = {});
+
+    // Writes every container's index.dat and the cached files. May be called once.
+    void write();
+
+    // Where that container's index.dat is (or will be) on this host.
+    std::filesystem::path indexPath(ContainerKind kind, bool lowIntegrity = false) const;
+    // The Windows-form full path that the reader reports for a file of that container.
+    std::string windowsFilePath(ContainerKind kind, const Entry& entry,
+                                bool lowIntegrity = false) const;
+
+private:
+    struct Impl;
+    std::filesystem::path profile_;
+    Layout layout_;
+    std::vector<
+        std::pair<std::pair<ContainerKind, bool>, std::pair<ContainerOptions, std::vector<Entry>>>>
+        containers_;
+};
+
+// The bytes of one index.dat holding `entries`, for tests that edit a file before writing it.
+std::string BuildIndexFile(ContainerKind kind, const std::vector<Entry>& entries,
+                           const ContainerOptions& options = {});
+
+// FILETIME from a UTC calendar time, and the DOS date/time word pair.
+win::FILETIME FileTimeFromUtc(int year, int month, int day, int hour = 0, int minute = 0,
+                              int second = 0);
+std::uint32_t DosDateTime(int year, int month, int day, int hour = 0, int minute = 0,
+                          int second = 0);
+
+} // namespace urlcache_writer
