@@ -1,0 +1,164 @@
+// zezuvur-report: the program's start-up work without a window. Lists the sites, the totals
+// line, and for each site what its six tabs and its count line would show, one tab-separated
+// line per item, bytes as stored.
+
+#include "analysis/CacheAnalyzer.h"
+#include "analysis/CountLines.h"
+#include "platform/CodePage.h"
+#include "platform/PathMapper.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+
+struct Options {
+    std::optional<std::string> profile;
+    bool sitesOnly = false;
+    std::vector<std::string> sites;
+};
+
+void PrintUsage(std::FILE* to) {
+    std::fputs("usage: zezuvur-report [--profile DIR] [--sites-only] [--site NAME]...\n"
+               "  --profile DIR  read the URL cache of this Windows user-profile folder\n"
+               "                 (default: ZEZUVUR_PROFILE, else the Wine prefix's user folder)\n"
+               "  --sites-only   print only the site list and the totals line\n"
+               "  --site NAME    report this site (repeatable); default: every listed site\n",
+               to);
+}
+
+// Nullopt after a usage error has been reported.
+std::optional<Options> ParseArguments(int argc, char** argv, bool& helpShown) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const bool takesValue = arg == "--profile" || arg == "--site";
+        if (takesValue && i + 1 >= argc) {
+            std::fprintf(stderr, "zezuvur-report: %s needs a value\n", argv[i]);
+            return std::nullopt;
+        }
+        if (arg == "--profile") {
+            options.profile = argv[++i];
+        } else if (arg == "--site") {
+            options.sites.emplace_back(argv[++i]);
+        } else if (arg == "--sites-only") {
+            options.sitesOnly = true;
+        } else if (arg == "--help" || arg == "-h") {
+            helpShown = true;
+            return std::nullopt;
+        } else {
+            std::fprintf(stderr, "zezuvur-report: unknown argument: %s\n", argv[i]);
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+bool ProfileExists(std::string& folder) {
+    const platform::ProfileRoot profile = platform::CurrentProfile();
+    folder = profile.hostFolder.string();
+    std::error_code error;
+    return std::filesystem::is_directory(profile.hostFolder, error);
+}
+
+// Everything goes into one buffer that is flushed in large writes: a big cache gives millions
+// of lines.
+class TReport {
+public:
+    ~TReport() { Flush(); }
+
+    void Line(std::string_view tag, std::string_view text) {
+        FBuffer.append(tag).append(1, '\t').append(text).append(1, '\n');
+        if (FBuffer.size() >= kFlushAt)
+            Flush();
+    }
+
+    void Lines(std::string_view tag, std::string_view text) {
+        for (const std::string& line : SplitLines(text))
+            Line(tag, line);
+    }
+
+    bool Flush() {
+        const bool written =
+            std::fwrite(FBuffer.data(), 1, FBuffer.size(), stdout) == FBuffer.size();
+        FBuffer.clear();
+        return written && std::fflush(stdout) == 0;
+    }
+
+private:
+    static constexpr std::size_t kFlushAt = 1 << 20;
+    std::string FBuffer;
+};
+
+// As the sites frame shows a selected site: the queries in the frame's order, then the count
+// line of the selected site.
+void ReportSite(TCacheAnalyzer& analyzer, const std::string& item, TReport& report) {
+    const std::string site = platform::AsciiLowerCase(item);
+    report.Line("select", item);
+    report.Lines("pages", analyzer.GetSitePages(site));
+    report.Lines("images", analyzer.GetSiteImages(site));
+    report.Lines("other", analyzer.GetSiteOther(site));
+    report.Lines("media", analyzer.GetSiteMedia(site));
+    report.Lines("cookies", analyzer.GetSiteCookies(site));
+    report.Lines("history", analyzer.GetSiteHistory(site));
+    report.Line("current", FormatCurrentLine(analyzer));
+}
+
+int Run(const Options& options) {
+    if (options.profile && ::setenv("ZEZUVUR_PROFILE", options.profile->c_str(), 1) != 0) {
+        std::perror("zezuvur-report: setenv");
+        return kExitFailure;
+    }
+    std::string folder;
+    if (!ProfileExists(folder)) {
+        std::fprintf(stderr, "zezuvur-report: no such profile folder: %s\n", folder.c_str());
+        return kExitUsage;
+    }
+
+    TCacheAnalyzer analyzer;
+    const std::vector<std::string> sites = SplitLines(analyzer.GetSiteList());
+    analyzer.Analyze();
+
+    TReport report;
+    for (const std::string& site : sites)
+        report.Line("site", site);
+    // The window writes its totals line only once it shows a site; with no site listed the
+    // line stays empty.
+    report.Line("total", sites.empty() ? std::string() : FormatTotalLine(analyzer));
+    if (!options.sitesOnly) {
+        for (const std::string& site : options.sites.empty() ? sites : options.sites)
+            ReportSite(analyzer, site, report);
+    }
+    if (!report.Flush()) {
+        std::perror("zezuvur-report: writing the report");
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool helpShown = false;
+    const std::optional<Options> options = ParseArguments(argc, argv, helpShown);
+    if (!options) {
+        PrintUsage(helpShown ? stdout : stderr);
+        return helpShown ? kExitOk : kExitUsage;
+    }
+    try {
+        return Run(*options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zezuvur-report: %s\n", error.what());
+        return kExitFailure;
+    }
+}
