@@ -93,6 +93,7 @@ private:
     void CacheEntry(TObject* Sender, bool& Cancel);
     void CollectSiteUrl(TObject* Sender, bool& Cancel);
     void AddEntry(const TEntryInfo& Info, TSearchPattern Pattern);
+    TEntryList& ListFor(const TEntryInfo& Info, TSearchPattern Pattern);
     void ClearLists();
 
     TEntryList FImages;

@@ -3,8 +3,10 @@
 // the cache, chosen by a search pattern and a set of entry kinds, copies each entry into its own
 // record (EntryInfo) and fires OnEntry once per entry.
 
+#include "platform/UrlCacheApi.h"
 #include "platform/WinTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -131,7 +133,11 @@ public:
 private:
     void UpdateFilterMask();
     void ClearEntryInfo();
-    void FillEntryInfo(const win::INTERNET_CACHE_ENTRY_INFOA& info);
+    // block: the bytes the cache filled; the entry's texts are read only inside them.
+    void FillEntryInfo(const win::INTERNET_CACHE_ENTRY_INFOA& info, const std::byte* block,
+                       std::size_t blockSize);
+    void FireOnEntry();
+    void CloseSearch();
 
     TSearchPattern FSearchPattern = spAll;
     TFilterOptions FFilterOptions;
@@ -147,4 +153,15 @@ private:
 namespace IECacheTesting {
 // Forgets a successful binding, as a fresh process would, so a test can bind another module.
 void ResetCacheLibraryLoaded();
+
+// The three enumeration calls the component makes, replaceable so that a test can watch them
+// (typically by forwarding to the defaults).
+struct UrlCacheCalls {
+    decltype(&win::FindFirstUrlCacheEntryExA) findFirst;
+    decltype(&win::FindNextUrlCacheEntryExA) findNext;
+    decltype(&win::FindCloseUrlCache) findClose;
+};
+// Installs `calls` and returns the ones they replace.
+UrlCacheCalls SetUrlCacheCalls(UrlCacheCalls calls);
+UrlCacheCalls DefaultUrlCacheCalls();
 } // namespace IECacheTesting

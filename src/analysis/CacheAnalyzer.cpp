@@ -1,0 +1,156 @@
+#include "CacheAnalyzer.h"
+
+#include "platform/CodePage.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <iterator>
+
+const char* const ImageExts[10] = {"gif", "jpg", "jpeg", "tif", "tiff",
+                                   "xbm", "fif", "bmp",  "png", "ani"};
+const char* const PageExts[17] = {"htm", "html",  "phtml", "asp", "stm",  "stml",
+                                  "ids", "shtml", "htx",   "txt", "text", "xml",
+                                  "cfm", "php",   "php3",  "pl",  "cgi"};
+const char* const MediaExts[14] = {"mpg", "avi", "mpeg", "mov", "fli", "flc",  "viv",
+                                   "wav", "mp3", "mp2",  "mid", "aif", "riff", "swf"};
+
+namespace {
+
+template <std::size_t N>
+bool TableHolds(const char* const (&table)[N], std::string_view extension) {
+    return std::any_of(std::begin(table), std::end(table),
+                       [extension](const char* entry) { return extension == entry; });
+}
+
+// The longest extension any table holds. Lower-casing keeps the byte length, so a longer
+// extension can match nothing and need not be lower-cased.
+constexpr std::size_t LongestTableExtension = 5;
+
+} // namespace
+
+TFileKind GetFileKind(std::string_view FileName) {
+    // Only the last delimiter counts. In a double-byte code page a trail byte may equal a
+    // backslash, but then the text after the dot is not ASCII and matches no table either way.
+    const std::size_t delimiter = FileName.find_last_of(".\\:");
+    if (delimiter == std::string_view::npos || FileName[delimiter] != '.')
+        return fkOther;
+    const std::string_view extension = FileName.substr(delimiter + 1);
+    if (extension.empty() || extension.size() > LongestTableExtension)
+        return fkOther;
+    std::array<char, LongestTableExtension> buffer{};
+    std::copy(extension.begin(), extension.end(), buffer.begin());
+    win::CharLowerBuffA(buffer.data(), static_cast<win::DWORD>(extension.size()));
+    const std::string_view lowered(buffer.data(), extension.size());
+    if (TableHolds(ImageExts, lowered))
+        return fkImage;
+    if (TableHolds(PageExts, lowered))
+        return fkPage;
+    if (TableHolds(MediaExts, lowered))
+        return fkMedia;
+    return fkOther;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::size_t length = 0;
+    for (const std::string& line : lines)
+        length += line.size() + 2;
+    std::string text;
+    text.reserve(length);
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+            ++start;
+    }
+    return lines;
+}
+
+TCacheAnalyzer::TCacheAnalyzer() : FCache(std::make_unique<TIECache>(nullptr)) {
+    FCache->SetFilterOptions(TFilterOptions::All());
+    FCache->SetSearchPattern(spCookies);
+    FCache->SetOnEntry([this](TObject* Sender, bool& Cancel) { CacheEntry(Sender, Cancel); });
+}
+
+TCacheAnalyzer::~TCacheAnalyzer() {
+    ClearLists();
+    FCache->SetOnEntry(nullptr);
+}
+
+void TCacheAnalyzer::Analyze() {
+    ClearLists();
+    for (TSearchPattern pattern : {spCookies, spHistory, spUrl}) {
+        FCache->SetSearchPattern(pattern);
+        FCache->RetrieveEntries(0);
+    }
+    TotalCookies = static_cast<std::int32_t>(FCookies.size());
+    TotalPages = static_cast<std::int32_t>(FPages.size());
+    TotalOther = static_cast<std::int32_t>(FOther.size());
+    TotalHistory = static_cast<std::int32_t>(FHistory.size());
+    TotalImages = static_cast<std::int32_t>(FImages.size());
+    TotalMedia = static_cast<std::int32_t>(FMedia.size());
+}
+
+void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& /*Cancel*/) {
+    AddEntry(FCache->EntryInfo(), FCache->SearchPattern());
+}
+
+TCacheAnalyzer::TEntryList& TCacheAnalyzer::ListFor(const TEntryInfo& Info,
+                                                    TSearchPattern Pattern) {
+    switch (Pattern) {
+    case spCookies:
+        return FCookies;
+    case spHistory:
+        return FHistory;
+    default:
+        break;
+    }
+    switch (GetFileKind(Info.LocalFileName)) {
+    case fkImage:
+        return FImages;
+    case fkMedia:
+        return FMedia;
+    case fkPage:
+        return FPages;
+    case fkOther:
+        break;
+    }
+    return FOther;
+}
+
+void TCacheAnalyzer::AddEntry(const TEntryInfo& Info, TSearchPattern Pattern) {
+    TEntryCopy& copy = ListFor(Info, Pattern).emplace_back();
+    TEntryInfo& kept = copy.Info;
+    kept.SourceUrlName = Info.SourceUrlName;
+    kept.LocalFileName = Info.LocalFileName;
+    kept.EntryType = Info.EntryType;
+    kept.UseCount = Info.UseCount;
+    kept.HitRate = Info.HitRate;
+    kept.Size = Info.Size;
+    kept.LastModifiedTime = Info.LastModifiedTime;
+    kept.ExpireTime = Info.ExpireTime;
+    kept.LastAccessTime = Info.LastAccessTime;
+    kept.LastSyncTime = Info.LastSyncTime;
+    kept.ExemptDelta = Info.ExemptDelta;
+    copy.LowerUrl = platform::AsciiLowerCase(Info.SourceUrlName);
+}
+
+void TCacheAnalyzer::ClearLists() {
+    for (TEntryList* list : {&FImages, &FPages, &FMedia, &FOther, &FCookies, &FHistory})
+        list->clear();
+}

@@ -1,0 +1,294 @@
+#include "IECache.h"
+
+#include "platform/LastError.h"
+#include "platform/ModuleLoader.h"
+#include "platform/TimeConversion.h"
+#include "platform/UrlCacheApi.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+const std::uint32_t FilterOptionFlags[FilterOptionCount] = {
+    win::NORMAL_CACHE_ENTRY,       win::STABLE_CACHE_ENTRY,     win::STICKY_CACHE_ENTRY,
+    win::COOKIE_CACHE_ENTRY,       win::URLHISTORY_CACHE_ENTRY, win::TRACK_OFFLINE_CACHE_ENTRY,
+    win::TRACK_ONLINE_CACHE_ENTRY, win::SPARSE_CACHE_ENTRY,     win::OCX_CACHE_ENTRY,
+};
+
+const char* const SearchPatternStrings[4] = {nullptr, "Cookie:", "Visited:", ""};
+
+namespace {
+
+// Process-wide binding state. Written without a lock: in practice only at program start.
+bool CacheLibraryLoaded = false;
+win::FARPROC FindFirstUrlCacheGroupAddress = nullptr;
+win::FARPROC FindNextUrlCacheGroupAddress = nullptr;
+win::FARPROC GetUrlCacheGroupAttributeAddress = nullptr;
+win::FARPROC SetUrlCacheGroupAttributeAddress = nullptr;
+
+IECacheTesting::UrlCacheCalls Calls = {&win::FindFirstUrlCacheEntryExA,
+                                       &win::FindNextUrlCacheEntryExA, &win::FindCloseUrlCache};
+
+constexpr win::DWORD LibraryNotBound = win::ERROR_FILE_NOT_FOUND;
+
+// Resolves the five names in order, keeping each group address as soon as it is found; stops
+// at the first missing name.
+bool ResolveCacheFunctions(win::HMODULE module) {
+    struct Slot {
+        const char* name;
+        win::FARPROC* address;
+    };
+    const Slot slots[] = {
+        {"FindFirstUrlCacheGroup", &FindFirstUrlCacheGroupAddress},
+        {"FindNextUrlCacheGroup", &FindNextUrlCacheGroupAddress},
+        {"GetUrlCacheGroupAttributeA", &GetUrlCacheGroupAttributeAddress},
+        {"SetUrlCacheGroupAttributeA", &SetUrlCacheGroupAttributeAddress},
+    };
+    for (const Slot& slot : slots) {
+        win::FARPROC address = win::GetProcAddress(module, slot.name);
+        if (address == nullptr)
+            return false;
+        *slot.address = address;
+    }
+    // The enumeration functions are linked directly; this only proves the module offers them.
+    return win::GetProcAddress(module, "FindFirstUrlCacheEntryExA") != nullptr;
+}
+
+// The four texts of an entry point into the block the cache filled. A text is read only inside
+// that block, so a missing NUL or a stray pointer cannot take the copy past its end.
+std::string TextInBlock(const char* text, const std::byte* block, std::size_t blockSize) {
+    if (text == nullptr || block == nullptr)
+        return {};
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const auto at = reinterpret_cast<std::uintptr_t>(text);
+    if (at < start || at >= start + blockSize)
+        return {};
+    const std::size_t room = start + blockSize - at;
+    const void* nul = std::memchr(text, '\0', room);
+    return std::string(text, nul ? static_cast<const char*>(nul) - text : room);
+}
+
+// Day count from 30 December 1899 to a proleptic Gregorian date; false when the date does not
+// exist or lies outside the years 1 to 9999.
+bool DaysSinceEpoch(int year, int month, int day, std::int64_t& days) {
+    static constexpr int MonthDays[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+                                             {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+    if (year < 1 || year > 9999 || month < 1 || month > 12)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day < 1 || day > MonthDays[leap][month - 1])
+        return false;
+    std::int64_t count = day;
+    for (int m = 1; m < month; ++m)
+        count += MonthDays[leap][m - 1];
+    const std::int64_t y = year - 1;
+    count += y * 365 + y / 4 - y / 100 + y / 400;
+    constexpr std::int64_t DaysTo30Dec1899 = 693594; // days from 1 Jan 0001 to 30 Dec 1899
+    days = count - DaysTo30Dec1899;
+    return true;
+}
+
+// A heap block of exactly the size the cache asked for; none for a size of 0. Memory from
+// new[] is aligned for the entry structure that the cache writes at its start.
+class EntryBlock {
+public:
+    explicit EntryBlock(win::DWORD size)
+        : size_(size), bytes_(size ? std::make_unique_for_overwrite<std::byte[]>(size) : nullptr) {}
+    win::INTERNET_CACHE_ENTRY_INFOA* entry() {
+        return reinterpret_cast<win::INTERNET_CACHE_ENTRY_INFOA*>(bytes_.get());
+    }
+    const std::byte* bytes() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    // The cache can only have filled a structure when the block holds one.
+    bool holdsEntry() const { return size_ >= sizeof(win::INTERNET_CACHE_ENTRY_INFOA); }
+
+private:
+    std::size_t size_;
+    std::unique_ptr<std::byte[]> bytes_;
+};
+
+// Binds once while the program starts, before any component exists.
+struct BindAtStart {
+    BindAtStart() { LoadCacheLibrary(); }
+} const bindAtStart;
+
+} // namespace
+
+bool LoadCacheLibrary() {
+    if (CacheLibraryLoaded)
+        return true;
+    bool found = false;
+    if (win::HMODULE module = win::LoadLibraryA("wininet.dll")) {
+        try {
+            found = ResolveCacheFunctions(module);
+        } catch (...) {
+            found = false;
+        }
+    }
+    CacheLibraryLoaded = found;
+    return found;
+}
+
+TDateTime CacheTimeToDateTime(const win::FILETIME& time) {
+    win::FILETIME local;
+    if (!win::FileTimeToLocalFileTime(&time, &local))
+        return 0;
+    win::SYSTEMTIME fields;
+    if (!win::FileTimeToSystemTime(&local, &fields))
+        return 0;
+    std::int64_t days = 0;
+    if (!DaysSinceEpoch(fields.wYear, fields.wMonth, fields.wDay, days))
+        return 0;
+    if (fields.wHour > 23 || fields.wMinute > 59 || fields.wSecond > 59 ||
+        fields.wMilliseconds > 999)
+        return 0;
+    const double fraction = (fields.wHour * 3600000.0 + fields.wMinute * 60000.0 +
+                             fields.wSecond * 1000.0 + fields.wMilliseconds) /
+                            86400000.0;
+    return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
+TIECache::TIECache(TObject* /*AOwner*/) {
+    ClearEntryInfo();
+    SetFilterOptions({TFilterOption::NORMAL_ENTRY, TFilterOption::STICKY_ENTRY,
+                      TFilterOption::COOKIE_ENTRY, TFilterOption::URLHISTORY_ENTRY,
+                      TFilterOption::TRACK_OFFLINE_ENTRY, TFilterOption::TRACK_ONLINE_ENTRY});
+}
+
+TIECache::~TIECache() {
+    // Only a direct FindFirstEntry can leave a search open; RetrieveEntries always closes its own.
+    if (FSearchHandle != nullptr)
+        CloseSearch();
+}
+
+bool TIECache::LibraryFound() const {
+    return LoadCacheLibrary();
+}
+
+void TIECache::SetFilterOptions(TFilterOptions value) {
+    FFilterOptions = value;
+    UpdateFilterMask();
+}
+
+void TIECache::UpdateFilterMask() {
+    FFilterMask = 0;
+    if (FFilterOptions.empty())
+        return;
+    for (int ordinal = 0; ordinal < FilterOptionCount; ++ordinal)
+        if (FFilterOptions.contains(static_cast<TFilterOption>(ordinal)))
+            FFilterMask += FilterOptionFlags[ordinal];
+}
+
+void TIECache::ClearEntryInfo() {
+    if (!LoadCacheLibrary())
+        return;
+    FEntryInfo = TEntryInfo{};
+}
+
+void TIECache::FillEntryInfo(const win::INTERNET_CACHE_ENTRY_INFOA& info, const std::byte* block,
+                             std::size_t blockSize) {
+    if (!LoadCacheLibrary())
+        return;
+    FEntryInfo.SourceUrlName = TextInBlock(info.lpszSourceUrlName, block, blockSize);
+    FEntryInfo.LocalFileName = TextInBlock(info.lpszLocalFileName, block, blockSize);
+    FEntryInfo.EntryType = info.CacheEntryType;
+    FEntryInfo.UseCount = info.dwUseCount;
+    FEntryInfo.HitRate = info.dwHitRate;
+    FEntryInfo.Size = info.dwSizeLow;
+    FEntryInfo.LastModifiedTime = CacheTimeToDateTime(info.LastModifiedTime);
+    FEntryInfo.ExpireTime = CacheTimeToDateTime(info.ExpireTime);
+    FEntryInfo.LastAccessTime = CacheTimeToDateTime(info.LastAccessTime);
+    FEntryInfo.LastSyncTime = CacheTimeToDateTime(info.LastSyncTime);
+    FEntryInfo.HeaderInfo = TextInBlock(info.lpHeaderInfo, block, blockSize);
+    FEntryInfo.FileExtension = TextInBlock(info.lpszFileExtension, block, blockSize);
+    FEntryInfo.ExemptDelta = info.dwExemptDelta;
+}
+
+std::uint32_t TIECache::FindFirstEntry(std::int64_t GroupID) {
+    if (!LoadCacheLibrary())
+        return LibraryNotBound;
+    // A search left open by an earlier direct call would otherwise never be closed.
+    if (FSearchHandle != nullptr)
+        CloseSearch();
+    const char* pattern = SearchPatternStrings[FSearchPattern];
+    win::DWORD size = 0;
+    // Asks only for the size the first entry needs; the handle of this call means nothing.
+    Calls.findFirst(pattern, 0, FFilterMask, GroupID, nullptr, &size, nullptr, nullptr, nullptr);
+    EntryBlock block(size);
+    FSearchHandle = Calls.findFirst(pattern, 0, FFilterMask, GroupID, block.entry(), &size, nullptr,
+                                    nullptr, nullptr);
+    if (FSearchHandle == nullptr)
+        return win::GetLastError();
+    if (!block.holdsEntry())
+        return win::ERROR_INSUFFICIENT_BUFFER;
+    FillEntryInfo(*block.entry(), block.bytes(), block.size());
+    return win::ERROR_SUCCESS;
+}
+
+std::uint32_t TIECache::FindNextEntry() {
+    if (!LoadCacheLibrary())
+        return LibraryNotBound;
+    win::DWORD size = 0;
+    Calls.findNext(FSearchHandle, nullptr, &size, nullptr, nullptr, nullptr);
+    EntryBlock block(size);
+    if (!Calls.findNext(FSearchHandle, block.entry(), &size, nullptr, nullptr, nullptr))
+        return win::GetLastError();
+    if (!block.holdsEntry())
+        return win::ERROR_INSUFFICIENT_BUFFER;
+    FillEntryInfo(*block.entry(), block.bytes(), block.size());
+    return win::ERROR_SUCCESS;
+}
+
+void TIECache::FireOnEntry() {
+    // A copy, so that a handler may rebind OnEntry without destroying itself mid-call.
+    if (TOnEntryEvent handler = FOnEntry)
+        handler(this, FCancel);
+}
+
+void TIECache::CloseSearch() {
+    Calls.findClose(FSearchHandle);
+    // A closed handle must never reach the cache again.
+    FSearchHandle = nullptr;
+}
+
+void TIECache::RetrieveEntries(std::int64_t GroupID) {
+    if (!LoadCacheLibrary())
+        return;
+    FCancel = false;
+    // Closes the search on every way out, including a handler that throws.
+    struct CloseOnExit {
+        TIECache& cache;
+        ~CloseOnExit() { cache.CloseSearch(); }
+    } closeOnExit{*this};
+    std::uint32_t result = FindFirstEntry(GroupID);
+    if (result == win::ERROR_SUCCESS)
+        FireOnEntry();
+    while (result == win::ERROR_SUCCESS && !FCancel) {
+        result = FindNextEntry();
+        if (result == win::ERROR_SUCCESS)
+            FireOnEntry();
+    }
+}
+
+namespace IECacheTesting {
+
+void ResetCacheLibraryLoaded() {
+    CacheLibraryLoaded = false;
+    FindFirstUrlCacheGroupAddress = nullptr;
+    FindNextUrlCacheGroupAddress = nullptr;
+    GetUrlCacheGroupAttributeAddress = nullptr;
+    SetUrlCacheGroupAttributeAddress = nullptr;
+}
+
+UrlCacheCalls SetUrlCacheCalls(UrlCacheCalls calls) {
+    UrlCacheCalls previous = Calls;
+    Calls = calls;
+    return previous;
+}
+
+UrlCacheCalls DefaultUrlCacheCalls() {
+    return {&win::FindFirstUrlCacheEntryExA, &win::FindNextUrlCacheEntryExA,
+            &win::FindCloseUrlCache};
+}
+
+} // namespace IECacheTesting
