@@ -54,6 +54,6 @@ std::string IgnoreCaseCollationKey(std::string_view text);
 
 // Forces the ANSI code page (and the collation locale that goes with it) for this process, as
 // a test would set the system locale. 0 goes back to the one chosen from the locale.
-void SetAnsiCodePageForTesting(UINT codePage, const char* collationLocale = nullptr);
+void SetAnsiCodePageForTesting(win::UINT codePage, const char* collationLocale = nullptr);
 
 } // namespace platform
