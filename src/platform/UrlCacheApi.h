@@ -6,6 +6,8 @@
 #include "ModuleLoader.h"
 #include "WinTypes.h"
 
+#include <cstddef>
+
 namespace win {
 
 // Opens a search and delivers its first entry.
@@ -45,5 +47,8 @@ namespace platform {
 // The exports of the "wininet.dll" module: the four group functions, the three enumeration
 // functions and FindCloseUrlCache, by their names.
 ModuleExports UrlCacheModuleExports();
+
+// How many searches are open (opened and not yet closed); for tests that look for leaks.
+std::size_t OpenUrlCacheSearchCount();
 
 } // namespace platform

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ struct ContainerOptions {
 class ProfileWriter {
 public:
     ProfileWriter(std::filesystem::path profileFolder, Layout layout);
+    ~ProfileWriter();
+    ProfileWriter(const ProfileWriter&) = delete;
+    ProfileWriter& operator=(const ProfileWriter&) = delete;
 
     // Adds an entry to the container of that kind (created on first use with the options).
     void add(ContainerKind kind, Entry entry, const ContainerOptions& options = {});
@@ -63,12 +67,14 @@ public:
                                 bool lowIntegrity = false) const;
 
 private:
-    struct Impl;
+    struct Container;
+    Container& containerFor(ContainerKind kind, const ContainerOptions& options);
+    const Container* findContainer(ContainerKind kind, bool lowIntegrity) const;
+
     std::filesystem::path profile_;
     Layout layout_;
-    std::vector<
-        std::pair<std::pair<ContainerKind, bool>, std::pair<ContainerOptions, std::vector<Entry>>>>
-        containers_;
+    std::vector<std::unique_ptr<Container>> containers_;
+    bool written_ = false;
 };
 
 // The bytes of one index.dat holding `entries`, for tests that edit a file before writing it.

@@ -1,0 +1,231 @@
+#include "PathMapper.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+const passwd* currentUserEntry() {
+    return ::getpwuid(::getuid());
+}
+
+std::string homeFolder() {
+    std::string home = environment("HOME");
+    if (home.empty()) {
+        if (const passwd* entry = currentUserEntry(); entry && entry->pw_dir)
+            home = entry->pw_dir;
+    }
+    return home;
+}
+
+std::string userName() {
+    std::string user = environment("USER");
+    if (user.empty()) {
+        if (const passwd* entry = currentUserEntry(); entry && entry->pw_name)
+            user = entry->pw_name;
+    }
+    return user;
+}
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// The components of a Windows path, with "." dropped and ".." applied. Nullopt when ".." climbs
+// above the start or a component is not a plain name.
+std::optional<std::vector<std::string>> splitComponents(std::string_view path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("\\/", start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view part = path.substr(start, end - start);
+        if (part.find('\0') != std::string_view::npos)
+            return std::nullopt;
+        if (part == "..") {
+            if (parts.empty())
+                return std::nullopt;
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.emplace_back(part);
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+struct WindowsPath {
+    char drive = 0; // lower-case letter
+    std::vector<std::string> components;
+};
+
+// "X:\a\b" only: relative, UNC and device paths are not mapped.
+std::optional<WindowsPath> parseAbsolute(std::string_view path) {
+    if (path.size() < 2 || path[1] != ':')
+        return std::nullopt;
+    const char drive = asciiLower(path[0]);
+    if (drive < 'a' || drive > 'z')
+        return std::nullopt;
+    const std::string_view rest = path.substr(2);
+    if (!rest.empty() && rest[0] != '\\' && rest[0] != '/')
+        return std::nullopt;
+    auto components = splitComponents(rest);
+    if (!components)
+        return std::nullopt;
+    return WindowsPath{drive, std::move(*components)};
+}
+
+// The entry of `folder` named like `name` ignoring ASCII case; the exact name wins, then the
+// first match in name order so that the result does not depend on directory order.
+std::optional<std::string> findIgnoringCase(const fs::path& folder, const std::string& name) {
+    std::error_code error;
+    if (fs::exists(folder / name, error))
+        return name;
+    std::optional<std::string> best;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string candidate = it->path().filename().string();
+        if (equalIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
+            best = std::move(candidate);
+    }
+    return best;
+}
+
+fs::path resolveBelow(const fs::path& base, const std::vector<std::string>& components,
+                      std::size_t first) {
+    fs::path exact = base;
+    for (std::size_t i = first; i < components.size(); ++i)
+        exact /= components[i];
+    std::error_code error;
+    if (fs::exists(exact, error))
+        return exact;
+    fs::path resolved = base;
+    bool searching = true;
+    for (std::size_t i = first; i < components.size(); ++i) {
+        std::optional<std::string> found;
+        if (searching)
+            found = findIgnoringCase(resolved, components[i]);
+        searching = found.has_value();
+        resolved /= found ? *found : components[i];
+    }
+    return resolved;
+}
+
+bool startsWithIgnoringCase(const std::vector<std::string>& path,
+                            const std::vector<std::string>& prefix) {
+    if (path.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (!equalIgnoringAsciiCase(path[i], prefix[i]))
+            return false;
+    }
+    return true;
+}
+
+// The components of `path` below `base`, both lexically normal; nullopt when not below it.
+std::optional<std::vector<std::string>> componentsBelow(const fs::path& base,
+                                                        const fs::path& path) {
+    const fs::path normalBase = base.lexically_normal();
+    const fs::path normalPath = path.lexically_normal();
+    auto b = normalBase.begin();
+    auto p = normalPath.begin();
+    for (; b != normalBase.end(); ++b, ++p) {
+        if (b->empty())
+            continue; // the trailing "" of a base that ends with a separator
+        if (p == normalPath.end() || *p != *b)
+            return std::nullopt;
+    }
+    std::vector<std::string> rest;
+    for (; p != normalPath.end(); ++p) {
+        const std::string part = p->string();
+        if (part == "..")
+            return std::nullopt;
+        if (!part.empty() && part != ".")
+            rest.push_back(part);
+    }
+    return rest;
+}
+
+std::string joinWindows(std::string head, const std::vector<std::string>& components) {
+    for (const std::string& part : components) {
+        if (head.empty() || head.back() != '\\')
+            head += '\\';
+        head += part;
+    }
+    return head;
+}
+
+} // namespace
+
+ProfileRoot CurrentProfile() {
+    ProfileRoot root;
+    const std::string profile = environment("ZEZUVUR_PROFILE");
+    if (!profile.empty()) {
+        root.hostFolder = fs::path(profile).lexically_normal();
+        fs::path named = root.hostFolder;
+        if (!named.has_filename())
+            named = named.parent_path();
+        root.windowsFolder = "C:\\Users\\" + named.filename().string();
+        return root;
+    }
+    std::string prefix = environment("WINEPREFIX");
+    if (prefix.empty())
+        prefix = homeFolder() + "/.wine";
+    const std::string user = userName();
+    root.driveRoot = (fs::path(prefix) / "drive_c").lexically_normal();
+    root.hostFolder = root.driveRoot / "users" / user;
+    root.windowsFolder = "C:\\users\\" + user;
+    return root;
+}
+
+std::optional<fs::path> HostPathFromWindows(std::string_view windowsPath) {
+    return HostPathFromWindows(CurrentProfile(), windowsPath);
+}
+
+std::optional<fs::path> HostPathFromWindows(const ProfileRoot& profile,
+                                            std::string_view windowsPath) {
+    auto path = parseAbsolute(windowsPath);
+    if (!path || path->drive != 'c')
+        return std::nullopt;
+    if (!profile.driveRoot.empty())
+        return resolveBelow(profile.driveRoot, path->components, 0);
+    auto root = parseAbsolute(profile.windowsFolder);
+    if (!root || !startsWithIgnoringCase(path->components, root->components))
+        return std::nullopt;
+    return resolveBelow(profile.hostFolder, path->components, root->components.size());
+}
+
+std::optional<std::string> WindowsPathFromHost(const ProfileRoot& profile,
+                                               const fs::path& hostPath) {
+    if (auto below = componentsBelow(profile.hostFolder, hostPath))
+        return joinWindows(profile.windowsFolder, *below);
+    if (!profile.driveRoot.empty()) {
+        if (auto below = componentsBelow(profile.driveRoot, hostPath))
+            return joinWindows("C:\\", *below);
+    }
+    return std::nullopt;
+}
+
+} // namespace platform

@@ -1,0 +1,349 @@
+#include "UrlCacheApi.h"
+
+#include "LastError.h"
+#include "UrlCacheFile.h"
+#include "UrlCacheProfile.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace {
+
+using namespace platform::urlcache;
+using win::DWORD;
+
+// One container while a search reads it: its bytes, the Windows-form folder of each sub-folder
+// index (with the trailing '\'), and where the walk stands.
+struct OpenContainer {
+    UrlCacheFile file;
+    std::string containerFolder;
+    std::vector<std::string> subFolders;
+    HashChainWalker walker;
+
+    OpenContainer(UrlCacheFile loaded, const std::string& windowsFolder)
+        : file(std::move(loaded)), containerFolder(windowsFolder + '\\') {
+        subFolders.reserve(file.header().subFolders.size());
+        for (const SubFolder& folder : file.header().subFolders)
+            subFolders.push_back(containerFolder + folder.name + '\\');
+        walker = file.walk();
+    }
+
+    const std::string& folderOf(std::uint8_t index) const {
+        return index < subFolders.size() ? subFolders[index] : containerFolder;
+    }
+};
+
+// What identifies the files a search would read, so that a search parked after a size query is
+// only reused for the very same containers in the very same state.
+struct FileStamp {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::vector<FileStamp> stampsOf(const std::vector<ContainerLocation>& containers) {
+    std::vector<FileStamp> stamps;
+    stamps.reserve(containers.size());
+    for (const ContainerLocation& container : containers) {
+        FileStamp stamp{container.indexFile.string() + '\n' + container.windowsFolder};
+        struct stat info {};
+        if (::stat(container.indexFile.c_str(), &info) == 0) {
+            stamp.device = info.st_dev;
+            stamp.inode = info.st_ino;
+            stamp.size = info.st_size;
+            stamp.modifiedNs =
+                std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+        }
+        stamps.push_back(std::move(stamp));
+    }
+    return stamps;
+}
+
+struct SearchKey {
+    bool allContainers = true;
+    std::string pattern;
+    DWORD filter = 0;
+    win::GROUPID group = 0;
+    std::vector<FileStamp> files;
+    bool operator==(const SearchKey&) const = default;
+};
+
+class Search {
+public:
+    Search(std::vector<ContainerLocation> containers, DWORD filter, win::GROUPID group)
+        : containers_(std::move(containers)), filter_(filter), group_(group) {}
+
+    // Makes the next selected entry the pending one. False when there is none left.
+    bool preparePending() {
+        if (pending_)
+            return true;
+        if (filter_ == 0 || group_ != 0)
+            return false; // no entry matches an empty mask; this host's caches have no groups
+        for (;;) {
+            if (current_) {
+                while (auto offset = current_->walker.nextUrlRecord()) {
+                    auto record = ParseUrlRecord(current_->file.reader(), *offset);
+                    if (record && (record->entryType & filter_) != 0) {
+                        pending_ = *record;
+                        return true;
+                    }
+                }
+                current_.reset();
+            }
+            if (!openNextContainer())
+                return false;
+        }
+    }
+
+    // Copies the pending entry into the caller's buffer under the size protocol.
+    bool deliver(win::INTERNET_CACHE_ENTRY_INFOA* entry, DWORD* size) {
+        const std::size_t needed = neededSize();
+        if (needed > 0xFFFFFFFFu) {
+            win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        if (entry == nullptr || *size < needed) {
+            *size = static_cast<DWORD>(needed);
+            win::SetLastError(win::ERROR_INSUFFICIENT_BUFFER);
+            return false;
+        }
+        fill(entry);
+        *size = static_cast<DWORD>(needed);
+        pending_.reset();
+        return true;
+    }
+
+private:
+    bool openNextContainer() {
+        while (next_ < containers_.size()) {
+            const ContainerLocation& location = containers_[next_++];
+            if (auto file = UrlCacheFile::Load(location.indexFile)) {
+                current_.emplace(std::move(*file), location.windowsFolder);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static std::size_t stringSize(const std::optional<std::string_view>& text) {
+        return text ? text->size() + 1 : 0;
+    }
+
+    std::size_t neededSize() const {
+        const UrlRecord& record = *pending_;
+        std::size_t size = sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
+        size +=
+            stringSize(record.url) + stringSize(record.headerInfo) + stringSize(record.extension);
+        if (record.fileName)
+            size += current_->folderOf(record.subFolderIndex).size() + record.fileName->size() + 1;
+        return size;
+    }
+
+    void fill(win::INTERNET_CACHE_ENTRY_INFOA* entry) const {
+        const UrlRecord& record = *pending_;
+        char* out = reinterpret_cast<char*>(entry) + sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
+        auto put = [&out](std::string_view head, std::string_view tail = {}) {
+            char* start = out;
+            std::memcpy(out, head.data(), head.size());
+            out += head.size();
+            std::memcpy(out, tail.data(), tail.size());
+            out += tail.size();
+            *out++ = '\0';
+            return start;
+        };
+        *entry = win::INTERNET_CACHE_ENTRY_INFOA{};
+        entry->dwStructSize = sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
+        entry->lpszSourceUrlName = record.url ? put(*record.url) : nullptr;
+        entry->lpszLocalFileName =
+            record.fileName ? put(current_->folderOf(record.subFolderIndex), *record.fileName)
+                            : nullptr;
+        entry->CacheEntryType = record.entryType;
+        entry->dwUseCount = record.useCount;
+        entry->dwHitRate = record.hitRate;
+        entry->dwSizeLow = static_cast<DWORD>(record.size);
+        entry->dwSizeHigh = static_cast<DWORD>(record.size >> 32);
+        entry->LastModifiedTime = record.lastModified;
+        entry->ExpireTime = FileTimeFromDosDateTime(record.expireDosDateTime);
+        entry->LastAccessTime = record.lastAccess;
+        entry->LastSyncTime = FileTimeFromDosDateTime(record.lastSyncDosDateTime);
+        entry->lpHeaderInfo = record.headerInfo ? put(*record.headerInfo) : nullptr;
+        entry->dwHeaderInfoSize = record.headerInfoSize;
+        entry->lpszFileExtension = record.extension ? put(*record.extension) : nullptr;
+        entry->dwExemptDelta = record.exemptDelta;
+    }
+
+    std::vector<ContainerLocation> containers_;
+    std::size_t next_ = 0;
+    DWORD filter_;
+    win::GROUPID group_;
+    std::optional<OpenContainer> current_;
+    std::optional<UrlRecord> pending_;
+};
+
+// The open searches by handle, and at most one search parked by a first call's size query: the
+// caller's next call with the same arguments takes it over instead of reading the first
+// container again. Any other first call drops it.
+struct Searches {
+    std::mutex lock;
+    std::unordered_map<Search*, std::unique_ptr<Search>> open;
+    std::unique_ptr<Search> parked;
+    SearchKey parkedKey;
+};
+
+Searches& searches() {
+    static Searches instance;
+    return instance;
+}
+
+std::unique_ptr<Search> takeParked(const SearchKey& key) {
+    Searches& all = searches();
+    std::lock_guard guard(all.lock);
+    std::unique_ptr<Search> parked = std::move(all.parked);
+    if (parked && all.parkedKey == key)
+        return parked;
+    return nullptr;
+}
+
+void park(std::unique_ptr<Search> search, SearchKey key) {
+    Searches& all = searches();
+    std::lock_guard guard(all.lock);
+    all.parked = std::move(search);
+    all.parkedKey = std::move(key);
+}
+
+win::HANDLE registerSearch(std::unique_ptr<Search> search) {
+    Searches& all = searches();
+    std::lock_guard guard(all.lock);
+    Search* handle = search.get();
+    all.open.emplace(handle, std::move(search));
+    return handle;
+}
+
+Search* findSearch(win::HANDLE handle) {
+    Searches& all = searches();
+    std::lock_guard guard(all.lock);
+    auto found = all.open.find(static_cast<Search*>(handle));
+    return found == all.open.end() ? nullptr : found->second.get();
+}
+
+} // namespace
+
+namespace win {
+
+HANDLE FindFirstUrlCacheEntryExA(LPCSTR pattern, DWORD /*flags*/, DWORD filter, GROUPID group,
+                                 INTERNET_CACHE_ENTRY_INFOA* entryInfo, LPDWORD entryInfoSize,
+                                 LPVOID, LPDWORD, LPVOID) {
+    if (entryInfoSize == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto containers = SelectContainers(FindContainers(platform::CurrentProfile()), pattern);
+    if (containers.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    SearchKey key{pattern == nullptr, pattern ? pattern : "", filter, group, stampsOf(containers)};
+    std::unique_ptr<Search> search = takeParked(key);
+    if (!search)
+        search = std::make_unique<Search>(std::move(containers), filter, group);
+    if (!search->preparePending()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return nullptr;
+    }
+    if (!search->deliver(entryInfo, entryInfoSize)) {
+        if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            park(std::move(search), std::move(key));
+        return nullptr;
+    }
+    return registerSearch(std::move(search));
+}
+
+BOOL FindNextUrlCacheEntryExA(HANDLE handle, INTERNET_CACHE_ENTRY_INFOA* entryInfo,
+                              LPDWORD entryInfoSize, LPVOID, LPDWORD, LPVOID) {
+    Search* search = findSearch(handle);
+    if (search == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (entryInfoSize == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!search->preparePending()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    return search->deliver(entryInfo, entryInfoSize) ? TRUE : FALSE;
+}
+
+BOOL FindCloseUrlCache(HANDLE handle) {
+    std::unique_ptr<Search> closing;
+    {
+        Searches& all = searches();
+        std::lock_guard guard(all.lock);
+        auto found = all.open.find(static_cast<::Search*>(handle));
+        if (found == all.open.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        closing = std::move(found->second);
+        all.open.erase(found);
+    }
+    return TRUE;
+}
+
+HANDLE FindFirstUrlCacheGroup(DWORD, DWORD, LPVOID, DWORD, GROUPID*, LPVOID) {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return nullptr;
+}
+
+BOOL FindNextUrlCacheGroup(HANDLE, GROUPID*, LPVOID) {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return FALSE;
+}
+
+BOOL GetUrlCacheGroupAttributeA(GROUPID, DWORD, DWORD, LPVOID, LPDWORD, LPVOID) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+BOOL SetUrlCacheGroupAttributeA(GROUPID, DWORD, DWORD, LPVOID, LPVOID) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+} // namespace win
+
+namespace platform {
+
+namespace {
+template <typename Function> win::FARPROC exported(Function* function) {
+    return reinterpret_cast<win::FARPROC>(function);
+}
+} // namespace
+
+ModuleExports UrlCacheModuleExports() {
+    return {
+        {"FindFirstUrlCacheGroup", exported(&win::FindFirstUrlCacheGroup)},
+        {"FindNextUrlCacheGroup", exported(&win::FindNextUrlCacheGroup)},
+        {"GetUrlCacheGroupAttributeA", exported(&win::GetUrlCacheGroupAttributeA)},
+        {"SetUrlCacheGroupAttributeA", exported(&win::SetUrlCacheGroupAttributeA)},
+        {"FindFirstUrlCacheEntryExA", exported(&win::FindFirstUrlCacheEntryExA)},
+        {"FindNextUrlCacheEntryExA", exported(&win::FindNextUrlCacheEntryExA)},
+        {"FindCloseUrlCache", exported(&win::FindCloseUrlCache)},
+    };
+}
+
+std::size_t OpenUrlCacheSearchCount() {
+    Searches& all = searches();
+    std::lock_guard guard(all.lock);
+    return all.open.size();
+}
+
+} // namespace platform

@@ -1,0 +1,263 @@
+#include "UrlCacheFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::urlcache {
+
+namespace {
+
+constexpr std::uint32_t kSignatureField = 28; // the signature with its NUL
+
+std::optional<Signature> signatureOf(ByteReader file) {
+    auto field = file.bytes(0, kSignatureField);
+    if (!field || (*field)[kSignatureField - 1] != '\0')
+        return std::nullopt;
+    const std::string_view text = field->substr(0, kSignatureField - 1);
+    if (text == kWindowsSignature)
+        return Signature::Windows52;
+    if (text == kWineSignature)
+        return Signature::Wine;
+    return std::nullopt;
+}
+
+std::string subFolderName(std::string_view raw) {
+    const auto nul = raw.find('\0');
+    return std::string(raw.substr(0, nul));
+}
+
+bool isValidDosDate(int year, int month, int day) {
+    static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int limit = kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
+    return day <= limit;
+}
+
+// Days from 1 January 1601 to the given proleptic Gregorian date.
+std::int64_t daysSince1601(int year, int month, int day) {
+    // Shifting the year to start in March puts the leap day last.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yearOfEra = y - era * 400;
+    const int shiftedMonth = month > 2 ? month - 3 : month + 9;
+    const int dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t daysSince0000March = std::int64_t{era} * 146097 + dayOfEra;
+    // 1 January 1601 counted the same way.
+    constexpr std::int64_t k1601 = 4 * 146097 + 0 * 365 + 306;
+    return daysSince0000March - k1601;
+}
+
+std::optional<std::string_view> recordString(ByteReader file, std::uint64_t record,
+                                             std::uint32_t relative, std::uint64_t limit) {
+    if (relative == 0)
+        return std::nullopt;
+    return file.cString(record + relative, limit);
+}
+
+} // namespace
+
+std::optional<FileHeader> ParseHeader(ByteReader file) {
+    auto signature = signatureOf(file);
+    auto subFolderCount = file.u32(kHeaderSubFolderCount);
+    if (!signature || !subFolderCount)
+        return std::nullopt;
+    FileHeader header;
+    header.signature = *signature;
+    header.recordedFileSize = file.u32(kHeaderFileSize).value_or(0);
+    header.firstHashTable = file.u32(kHeaderFirstHashTable).value_or(0);
+    header.capacityBlocks = file.u32(kHeaderCapacityBlocks).value_or(0);
+    header.blocksInUse = file.u32(kHeaderBlocksInUse).value_or(0);
+    header.cacheLimit = file.u64(kHeaderCacheLimit).value_or(0);
+    header.cacheUsage = file.u64(kHeaderCacheUsage).value_or(0);
+    header.exemptUsage = file.u64(kHeaderExemptUsage).value_or(0);
+    const std::uint32_t count = *subFolderCount < kMaxSubFolders ? *subFolderCount : kMaxSubFolders;
+    header.subFolders.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t at = kHeaderSubFolders + std::uint64_t{i} * kSubFolderEntrySize;
+        auto files = file.u32(at);
+        auto name = file.bytes(at + 4, kSubFolderNameLength);
+        if (!files || !name)
+            return std::nullopt; // the header is cut inside its own table
+        header.subFolders.push_back({subFolderName(*name), *files});
+    }
+    return header;
+}
+
+std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset) {
+    if (!file.contains(offset, kUrlFixedPart) || !file.matches(offset, kUrlSignature))
+        return std::nullopt;
+    const std::uint64_t blocks = *file.u32(offset + kRecordBlockCount);
+    const std::uint64_t claimed = (blocks == 0 ? 1 : blocks) * kBlockSize;
+    const std::uint64_t limit = std::min<std::uint64_t>(offset + claimed, file.size());
+
+    UrlRecord record;
+    record.offset = static_cast<std::uint32_t>(offset);
+    record.lastModified = {*file.u32(offset + kUrlLastModified),
+                           *file.u32(offset + kUrlLastModified + 4)};
+    record.lastAccess = {*file.u32(offset + kUrlLastAccess),
+                         *file.u32(offset + kUrlLastAccess + 4)};
+    record.expireDosDateTime = *file.u32(offset + kUrlExpire);
+    record.size = *file.u64(offset + kUrlSize);
+    record.exemptDelta = *file.u32(offset + kUrlExemptDelta);
+    record.subFolderIndex = *file.u8(offset + kUrlSubFolder);
+    record.entryType = *file.u32(offset + kUrlEntryType);
+    record.lastSyncDosDateTime = *file.u32(offset + kUrlLastSync);
+    record.hitRate = *file.u32(offset + kUrlHitRate);
+    record.useCount = *file.u32(offset + kUrlUseCount);
+
+    record.url = recordString(file, offset, *file.u32(offset + kUrlUrlOffset), limit);
+    record.fileName = recordString(file, offset, *file.u32(offset + kUrlFileNameOffset), limit);
+    record.extension = recordString(file, offset, *file.u32(offset + kUrlExtensionOffset), limit);
+
+    const std::uint32_t headerOffset = *file.u32(offset + kUrlHeaderOffset);
+    const std::uint64_t headerStart = offset + headerOffset;
+    if (headerOffset != 0 && headerStart < limit) {
+        const std::uint64_t stored = *file.u32(offset + kUrlHeaderSize);
+        const std::uint64_t length = std::min(stored, limit - headerStart);
+        record.headerInfo = file.bytes(headerStart, length);
+        record.headerInfoSize = static_cast<std::uint32_t>(length);
+    }
+    return record;
+}
+
+win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime) {
+    const unsigned date = dosDateTime & 0xFFFF;
+    const unsigned time = dosDateTime >> 16;
+    const int year = 1980 + static_cast<int>(date >> 9);
+    const int month = static_cast<int>((date >> 5) & 0x0F);
+    const int day = static_cast<int>(date & 0x1F);
+    const int hour = static_cast<int>(time >> 11);
+    const int minute = static_cast<int>((time >> 5) & 0x3F);
+    const int second = static_cast<int>(time & 0x1F) * 2;
+    if (!isValidDosDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
+        return {};
+    const std::uint64_t seconds =
+        static_cast<std::uint64_t>(daysSince1601(year, month, day)) * 86400 +
+        static_cast<std::uint64_t>(hour * 3600 + minute * 60 + second);
+    const std::uint64_t ticks = seconds * 10'000'000;
+    return {static_cast<win::DWORD>(ticks), static_cast<win::DWORD>(ticks >> 32)};
+}
+
+HashChainWalker::HashChainWalker(ByteReader file, std::uint32_t firstTable)
+    : file_(file), visitedTables_(file.size() > kFirstRecordOffset
+                                      ? (file.size() - kFirstRecordOffset) / kBlockSize + 1
+                                      : 0) {
+    if (!enterTable(firstTable))
+        table_ = 0;
+}
+
+bool HashChainWalker::enterTable(std::uint64_t offset) {
+    if (offset < kFirstRecordOffset || offset % kBlockSize != 0 ||
+        !file_.contains(offset, kHashFirstSlot) || !file_.matches(offset, kHashSignature))
+        return false;
+    const std::size_t block = static_cast<std::size_t>((offset - kFirstRecordOffset) / kBlockSize);
+    if (block >= visitedTables_.size() || visitedTables_[block])
+        return false;
+    visitedTables_[block] = true;
+
+    const std::uint64_t blocks = *file_.u32(offset + kRecordBlockCount);
+    const std::uint64_t end = std::min<std::uint64_t>(offset + blocks * kBlockSize, file_.size());
+    const std::uint64_t slotBytes =
+        end > offset + kHashFirstSlot ? end - offset - kHashFirstSlot : 0;
+    table_ = offset;
+    slot_ = offset + kHashFirstSlot;
+    slotsEnd_ = slot_ + slotBytes / kHashSlotSize * kHashSlotSize;
+    return true;
+}
+
+bool HashChainWalker::slotIsUrlRecord(std::uint32_t key, std::uint32_t target) const {
+    if (key == kSlotKeyDeleted || key == kSlotKeyFree || key == target || key == kSlotFillBadFood ||
+        key == kSlotFillDeadBeef)
+        return false;
+    if ((key & 0x0F) != 0)
+        return false;
+    return target >= kFirstRecordOffset && target % kBlockSize == 0 &&
+           file_.matches(target, kUrlSignature);
+}
+
+std::optional<std::uint32_t> HashChainWalker::nextUrlRecord() {
+    while (table_ != 0) {
+        while (slot_ < slotsEnd_) {
+            const std::uint32_t key = *file_.u32(slot_);
+            const std::uint32_t target = *file_.u32(slot_ + 4);
+            slot_ += kHashSlotSize;
+            if (slotIsUrlRecord(key, target))
+                return target;
+        }
+        const std::uint32_t next = *file_.u32(table_ + kHashNextTable);
+        if (next == 0 || !enterTable(next))
+            table_ = 0;
+    }
+    return std::nullopt;
+}
+
+UrlCacheFile::UrlCacheFile(std::unique_ptr<unsigned char[]> bytes, std::size_t size,
+                           FileHeader header)
+    : bytes_(std::move(bytes)), size_(size), header_(std::move(header)) {}
+
+std::optional<UrlCacheFile> UrlCacheFile::FromBytes(std::string_view bytes) {
+    auto header = ParseHeader(ByteReader(bytes));
+    if (!header)
+        return std::nullopt;
+    auto copy = std::make_unique_for_overwrite<unsigned char[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    return UrlCacheFile(std::move(copy), bytes.size(), std::move(*header));
+}
+
+std::optional<UrlCacheFile> UrlCacheFile::Load(const std::filesystem::path& path) {
+    auto content = ReadWholeFileReadOnly(path);
+    if (!content)
+        return std::nullopt;
+    auto header = ParseHeader(ByteReader(content->first.get(), content->second));
+    if (!header)
+        return std::nullopt;
+    return UrlCacheFile(std::move(content->first), content->second, std::move(*header));
+}
+
+namespace {
+
+int openReadOnly(const std::filesystem::path& path) {
+    // O_NOATIME is refused for files the process does not own; fall back to a plain open.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    return fd;
+}
+
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+std::optional<std::pair<std::unique_ptr<unsigned char[]>, std::size_t>>
+ReadWholeFileReadOnly(const std::filesystem::path& path) {
+    FileDescriptor file{openReadOnly(path)};
+    struct stat info {};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
+        return std::nullopt;
+    const auto expected = static_cast<std::size_t>(info.st_size);
+    auto bytes = std::make_unique_for_overwrite<unsigned char[]>(expected == 0 ? 1 : expected);
+    std::size_t have = 0;
+    // A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
+    while (have < expected) {
+        const ssize_t got = ::read(file.fd, bytes.get() + have, expected - have);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        have += static_cast<std::size_t>(got);
+    }
+    return std::make_pair(std::move(bytes), have);
+}
+
+} // namespace platform::urlcache

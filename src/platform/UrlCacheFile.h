@@ -1,0 +1,170 @@
+#pragma once
+// One index.dat container in memory: its header, the walk of its hash-table chain and the
+// decoding of its URL records. Everything is read through ByteReader, so a damaged or hostile
+// file ends a walk or drops a field but is never read out of bounds.
+
+#include "ByteReader.h"
+#include "WinTypes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::urlcache {
+
+constexpr std::string_view kWindowsSignature = "Client UrlCache MMF Ver 5.2";
+constexpr std::string_view kWineSignature = "WINE URLCache Ver 0.2012001";
+
+constexpr std::uint32_t kBlockSize = 128;
+constexpr std::uint32_t kFirstRecordOffset = 0x4000;
+constexpr std::uint32_t kHeaderFileSize = 28;
+constexpr std::uint32_t kHeaderFirstHashTable = 32;
+constexpr std::uint32_t kHeaderCapacityBlocks = 36;
+constexpr std::uint32_t kHeaderBlocksInUse = 40;
+constexpr std::uint32_t kHeaderCacheLimit = 48;
+constexpr std::uint32_t kHeaderCacheUsage = 56;
+constexpr std::uint32_t kHeaderExemptUsage = 64;
+constexpr std::uint32_t kHeaderSubFolderCount = 72;
+constexpr std::uint32_t kHeaderSubFolders = 76;
+constexpr std::uint32_t kSubFolderEntrySize = 12;
+constexpr std::uint32_t kSubFolderNameLength = 8;
+constexpr std::uint32_t kMaxSubFolders = 32;
+constexpr std::uint32_t kAllocationBitmap = 0x250;
+
+// Record signatures and the common record head (signature, block count).
+constexpr std::string_view kHashSignature = "HASH";
+constexpr std::string_view kUrlSignature = "URL ";
+constexpr std::uint32_t kRecordBlockCount = 4;
+
+// Hash table record.
+constexpr std::uint32_t kHashNextTable = 8;
+constexpr std::uint32_t kHashSequence = 12;
+constexpr std::uint32_t kHashFirstSlot = 16;
+constexpr std::uint32_t kHashSlotSize = 8;
+constexpr std::uint32_t kSlotKeyDeleted = 1;
+constexpr std::uint32_t kSlotKeyFree = 3;
+constexpr std::uint32_t kSlotFillBadFood = 0x0BADF00D;
+constexpr std::uint32_t kSlotFillDeadBeef = 0xDEADBEEF;
+
+// URL record.
+constexpr std::uint32_t kUrlLastModified = 8;
+constexpr std::uint32_t kUrlLastAccess = 16;
+constexpr std::uint32_t kUrlExpire = 24;
+constexpr std::uint32_t kUrlSize = 32;
+constexpr std::uint32_t kUrlExemptDelta = 44;
+constexpr std::uint32_t kUrlUrlOffset = 52;
+constexpr std::uint32_t kUrlSubFolder = 56;
+constexpr std::uint32_t kUrlFileNameOffset = 60;
+constexpr std::uint32_t kUrlEntryType = 64;
+constexpr std::uint32_t kUrlHeaderOffset = 68;
+constexpr std::uint32_t kUrlHeaderSize = 72;
+constexpr std::uint32_t kUrlExtensionOffset = 76;
+constexpr std::uint32_t kUrlLastSync = 80;
+constexpr std::uint32_t kUrlHitRate = 84;
+constexpr std::uint32_t kUrlUseCount = 88;
+constexpr std::uint32_t kUrlFixedPart = 92;      // bytes a record needs to hold every field above
+constexpr std::uint32_t kUrlStringsStart = 0x68; // where writers put the first string
+
+enum class Signature { Windows52, Wine };
+
+struct SubFolder {
+    std::string name; // up to 8 bytes, cut at a NUL
+    std::uint32_t fileCount = 0;
+};
+
+struct FileHeader {
+    Signature signature = Signature::Windows52;
+    std::uint32_t recordedFileSize = 0;
+    std::uint32_t firstHashTable = 0;
+    std::uint32_t capacityBlocks = 0;
+    std::uint32_t blocksInUse = 0;
+    std::uint64_t cacheLimit = 0;
+    std::uint64_t cacheUsage = 0;
+    std::uint64_t exemptUsage = 0;
+    std::vector<SubFolder> subFolders; // at most kMaxSubFolders, only those inside the file
+};
+
+// A decoded URL record. The views point into the container's bytes; a field the record does not
+// hold intact (no offset, past the record, no NUL inside the record) is nullopt.
+struct UrlRecord {
+    std::uint32_t offset = 0; // of the record in the file
+    win::FILETIME lastModified;
+    win::FILETIME lastAccess;
+    std::uint32_t expireDosDateTime = 0; // DOS date in the low word, DOS time in the high word
+    std::uint64_t size = 0;
+    std::uint32_t exemptDelta = 0;
+    std::uint8_t subFolderIndex = 0;
+    std::uint32_t entryType = 0;
+    std::uint32_t headerInfoSize = 0; // as stored, bounded to the bytes inside the record
+    std::uint32_t lastSyncDosDateTime = 0;
+    std::uint32_t hitRate = 0;
+    std::uint32_t useCount = 0;
+    std::optional<std::string_view> url;
+    std::optional<std::string_view> fileName;
+    std::optional<std::string_view> headerInfo; // headerInfoSize bytes, may hold NULs
+    std::optional<std::string_view> extension;
+};
+
+// The header, or nullopt when the file is not a container (signature, or cut before the fields).
+std::optional<FileHeader> ParseHeader(ByteReader file);
+
+// The URL record at `offset`, or nullopt when no intact "URL " record head and fixed part lie
+// there. A record's strings must end inside its blocks (clipped to the file).
+std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset);
+
+// A DOS date (low word) and time (high word) as a FILETIME, field by field with no time-zone
+// shift. Zero (no date) and invalid fields give a zero FILETIME.
+win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime);
+
+// Walks the hash-table chain from the header's first table, in chain order and slot order, and
+// yields the offset of each slot that points at a "URL " record. Ends cleanly at a table that is
+// missing, misaligned, not "HASH", or already visited (a loop). Memory: one bit per block.
+class HashChainWalker {
+public:
+    HashChainWalker() = default;
+    HashChainWalker(ByteReader file, std::uint32_t firstTable);
+
+    std::optional<std::uint32_t> nextUrlRecord();
+
+private:
+    bool enterTable(std::uint64_t offset);
+    bool slotIsUrlRecord(std::uint32_t key, std::uint32_t target) const;
+
+    ByteReader file_;
+    std::vector<bool> visitedTables_;
+    std::uint64_t table_ = 0; // offset of the current table; 0 when the walk is over
+    std::uint64_t slot_ = 0;  // offset of the next slot to read
+    std::uint64_t slotsEnd_ = 0;
+};
+
+// A whole container read into memory once. The bytes never change afterwards, so the views a
+// record hands out stay valid as long as the object (moves included).
+class UrlCacheFile {
+public:
+    // Reads the file read-only (no locks, no access-time update where the host allows). Nullopt
+    // for anything that is not a readable regular file holding a valid header.
+    static std::optional<UrlCacheFile> Load(const std::filesystem::path& path);
+    static std::optional<UrlCacheFile> FromBytes(std::string_view bytes);
+
+    ByteReader reader() const { return ByteReader(bytes_.get(), size_); }
+    const FileHeader& header() const { return header_; }
+    HashChainWalker walk() const { return HashChainWalker(reader(), header_.firstHashTable); }
+
+private:
+    UrlCacheFile(std::unique_ptr<unsigned char[]> bytes, std::size_t size, FileHeader header);
+
+    std::unique_ptr<unsigned char[]> bytes_;
+    std::size_t size_ = 0;
+    FileHeader header_;
+};
+
+// The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted).
+// Nullopt for a missing or unreadable file, a folder or anything else that is not a regular file.
+std::optional<std::pair<std::unique_ptr<unsigned char[]>, std::size_t>>
+ReadWholeFileReadOnly(const std::filesystem::path& path);
+
+} // namespace platform::urlcache
