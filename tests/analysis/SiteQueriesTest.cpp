@@ -1,0 +1,201 @@
+#include "analysis/CacheAnalyzer.h"
+#include "platform/CodePage.h"
+#include "platform/PathMapper.h"
+#include "urlcache-writer/UrlCacheWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace urlcache_writer;
+
+// A record with a URL, and optionally a file name and the file's bytes.
+Entry MakeEntry(std::string url, std::optional<std::string> fileName = std::nullopt,
+                std::optional<std::string> content = std::nullopt) {
+    Entry entry;
+    entry.url = std::move(url);
+    entry.fileName = std::move(fileName);
+    entry.fileContent = std::move(content);
+    return entry;
+}
+
+enum class Query { Pages, Images, Other, Media, Cookies, History };
+
+// One snapshot shared by every test: a profile with a little of everything.
+class SiteQueriesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        platform::SetAnsiCodePageForTesting(1252);
+        std::string pattern = (fs::temp_directory_path() / "zz-queries-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = new fs::path(pattern);
+        ::setenv("ZEZUVUR_PROFILE", folder_->c_str(), 1);
+
+        ProfileWriter writer(*folder_, Layout::Vista);
+        auto content = [&](std::string url, std::optional<std::string> file,
+                           std::optional<std::string> data = std::string("data")) {
+            Entry entry = MakeEntry(std::move(url), std::move(file), std::move(data));
+            writer.add(ContainerKind::Content, entry);
+            return entry.fileName ? writer.windowsFilePath(ContainerKind::Content, entry) : "";
+        };
+        paths_ = new std::vector<std::string>{
+            content("http://www.Example.com/logo.gif", "logo[1].gif"),
+            content("http://cdn.example.com/page.html", "page[1].html"),
+            content("http://other.org/x.html", "x[1].html"),
+            content("http://example.com/nofile.gif", std::nullopt),
+            content("http://example.com/data.bin", "data[1].bin"),
+            content("http://\xC9t\xE9.fr/a.gif", "a[1].gif"),
+            content("http://example.com/m0.mp3", "m0[1].mp3", ""),
+            content("http://example.com/m1.mp3", "m1[1].mp3", "1"),
+            content("http://example.com/m2.mp3", "m2[1].mp3", "12"),
+            content("http://example.com/gone.mp3", "gone[1].mp3", std::nullopt),
+            content("http://example.com/huge.avi", "huge[1].avi", "x"),
+            content("http://example.com/m3.mp3", "m3[1].mp3", "123"),
+        };
+        Entry cookie = MakeEntry("Cookie:alice@example.com/", "alice@example[1].txt", "c");
+        writer.add(ContainerKind::Cookies, cookie);
+        paths_->push_back(writer.windowsFilePath(ContainerKind::Cookies, cookie));
+        writer.add(ContainerKind::History,
+                   MakeEntry("Visited: alice@http://www.example.com/index.html"));
+        writer.add(ContainerKind::History, MakeEntry("Visited: alice@http://other.org/"));
+        writer.write();
+
+        // 2.5 GiB without writing them: its low 32 bits read as a negative size.
+        const auto huge = platform::HostPathFromWindows(paths_->at(kHuge));
+        ASSERT_TRUE(huge);
+        fs::resize_file(*huge, std::uint64_t(5) << 29);
+
+        analyzer_ = new TCacheAnalyzer;
+        analyzer_->Analyze();
+    }
+
+    static void TearDownTestSuite() {
+        delete analyzer_;
+        fs::remove_all(*folder_);
+        delete folder_;
+        delete paths_;
+        platform::SetAnsiCodePageForTesting(0);
+    }
+
+    void SetUp() override { ::setenv("ZEZUVUR_PROFILE", folder_->c_str(), 1); }
+
+    // The query's text; its counter goes to `counter`.
+    static std::string Run(Query query, const std::string& site, std::int32_t& counter) {
+        TCacheAnalyzer& a = *analyzer_;
+        std::string text;
+        switch (query) {
+        case Query::Pages:
+            text = a.GetSitePages(site);
+            counter = a.SitePages;
+            break;
+        case Query::Images:
+            text = a.GetSiteImages(site);
+            counter = a.SiteImages;
+            break;
+        case Query::Other:
+            text = a.GetSiteOther(site);
+            counter = a.SiteOther;
+            break;
+        case Query::Media:
+            text = a.GetSiteMedia(site);
+            counter = a.SiteMedia;
+            break;
+        case Query::Cookies:
+            text = a.GetSiteCookies(site);
+            counter = a.SiteCookies;
+            break;
+        case Query::History:
+            text = a.GetSiteHistory(site);
+            counter = a.SiteHistory;
+            break;
+        }
+        return text;
+    }
+
+    static std::string Lines(std::initializer_list<std::string> lines) {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + "\r\n";
+        return text;
+    }
+    static const std::string& Path(int i) { return paths_->at(i); }
+
+    enum {
+        kLogo,
+        kPage,
+        kOtherPage,
+        kNoFile,
+        kData,
+        kAccented,
+        kM0,
+        kM1,
+        kM2,
+        kGone,
+        kHuge,
+        kM3,
+        kCookie
+    };
+    static fs::path* folder_;
+    static std::vector<std::string>* paths_;
+    static TCacheAnalyzer* analyzer_;
+};
+
+fs::path* SiteQueriesTest::folder_ = nullptr;
+std::vector<std::string>* SiteQueriesTest::paths_ = nullptr;
+TCacheAnalyzer* SiteQueriesTest::analyzer_ = nullptr;
+
+TEST_F(SiteQueriesTest, EachQueryGivesTheSitesLinesAndCountsThem) {
+    struct Case {
+        Query query;
+        std::string site;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {Query::Images, "example.com", Lines({Path(kLogo)})},
+        {Query::Images, "EXAMPLE.COM", Lines({Path(kLogo)})},
+        {Query::Images, "", Lines({Path(kLogo), Path(kAccented)})},
+        {Query::Images, "logo.gif", Lines({Path(kLogo)})},
+        {Query::Images, "\xC9t\xE9.FR", Lines({Path(kAccented)})},
+        {Query::Images, "\xC9T\xC9.fr", ""},
+        {Query::Pages, "example.com", Lines({Path(kPage)})},
+        {Query::Pages, "", Lines({Path(kPage), Path(kOtherPage)})},
+        {Query::Other, "Example.Com", Lines({Path(kData)})},
+        {Query::Media, "", Lines({Path(kM3)})},
+        {Query::Cookies, "example.com", Lines({Path(kCookie)})},
+        {Query::History, "example.com",
+         Lines({"Visited: alice@http://www.example.com/index.html"})},
+        {Query::History, "",
+         Lines({"Visited: alice@http://www.example.com/index.html",
+                "Visited: alice@http://other.org/"})},
+        {Query::History, "nowhere.test", ""},
+        {Query::Cookies, "nowhere.test", ""},
+    };
+    for (const Case& c : cases) {
+        std::int32_t counter = -1;
+        const std::string text = Run(c.query, c.site, counter);
+        EXPECT_EQ(text, c.expected) << "query " << int(c.query) << " site " << c.site;
+        EXPECT_EQ(counter, std::int32_t(SplitLines(text).size()))
+            << "query " << int(c.query) << " site " << c.site;
+    }
+}
+
+TEST_F(SiteQueriesTest, CopiesWithoutALineStillCountInTheTotals) {
+    EXPECT_EQ(analyzer_->TotalOther, 2); // the copy without a local file included
+    EXPECT_EQ(analyzer_->TotalMedia, 6); // small, missing and oversized files included
+}
+
+TEST_F(SiteQueriesTest, MediaSizeIsTheLow32BitsOfTheFileSize) {
+    EXPECT_EQ(GetLocalFileSize(Path(kM3)), 3);
+    EXPECT_EQ(GetLocalFileSize(Path(kM0)), 0);
+    EXPECT_EQ(GetLocalFileSize(Path(kGone)), -1);
+    EXPECT_LT(GetLocalFileSize(Path(kHuge)), 0);
+}
+
+} // namespace
