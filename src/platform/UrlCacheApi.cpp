@@ -26,8 +26,10 @@ struct OpenContainer {
     OpenContainer(UrlCacheFile loaded, const std::string& windowsFolder)
         : file(std::move(loaded)), containerFolder(windowsFolder + '\\') {
         subFolders.reserve(file.header().subFolders.size());
+        // A nameless table entry leaves its files in the container folder itself.
         for (const SubFolder& folder : file.header().subFolders)
-            subFolders.push_back(containerFolder + folder.name + '\\');
+            subFolders.push_back(folder.name.empty() ? containerFolder
+                                                     : containerFolder + folder.name + '\\');
         walker = file.walk();
     }
 

@@ -1,0 +1,114 @@
+#include "platform/PathMapper.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::HostPathFromWindows;
+using platform::ProfileRoot;
+using platform::WindowsPathFromHost;
+
+// Sets or clears environment variables for one test and puts them back afterwards.
+class EnvironmentOverride {
+public:
+    void set(const char* name, const char* value) {
+        if (!saved_.count(name)) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~EnvironmentOverride() {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(PathMapper, ProfileComesFromTheEnvironment) {
+    EnvironmentOverride env;
+    env.set("ZEZUVUR_PROFILE", "/mnt/disk/Users/Alice/");
+    ProfileRoot fromProfile = platform::CurrentProfile();
+    EXPECT_EQ(fromProfile.hostFolder, fs::path("/mnt/disk/Users/Alice/"));
+    EXPECT_EQ(fromProfile.windowsFolder, "C:\\Users\\Alice");
+    EXPECT_TRUE(fromProfile.driveRoot.empty());
+
+    env.set("ZEZUVUR_PROFILE", nullptr);
+    env.set("WINEPREFIX", "/opt/prefix");
+    env.set("USER", "bob");
+    ProfileRoot fromPrefix = platform::CurrentProfile();
+    EXPECT_EQ(fromPrefix.hostFolder, fs::path("/opt/prefix/drive_c/users/bob"));
+    EXPECT_EQ(fromPrefix.windowsFolder, "C:\\users\\bob");
+    EXPECT_EQ(fromPrefix.driveRoot, fs::path("/opt/prefix/drive_c"));
+
+    env.set("WINEPREFIX", nullptr);
+    env.set("HOME", "/home/bob");
+    EXPECT_EQ(platform::CurrentProfile().hostFolder, fs::path("/home/bob/.wine/drive_c/users/bob"));
+}
+
+TEST(PathMapper, MapsInsideTheMappedFoldersOnly) {
+    const ProfileRoot profile{"/p/alice", "C:\\Users\\alice", {}};
+    const ProfileRoot wine{"/w/drive_c/users/bob", "C:\\users\\bob", "/w/drive_c"};
+    struct Case {
+        const ProfileRoot* root;
+        const char* windows;
+        std::optional<fs::path> host;
+    };
+    const Case cases[] = {
+        {&profile, "C:\\Users\\alice\\AppData\\f.txt", fs::path("/p/alice/AppData/f.txt")},
+        {&profile, "c:/users/ALICE/a\\.\\b", fs::path("/p/alice/a/b")},
+        {&profile, "C:\\Users\\alice", fs::path("/p/alice")},
+        {&profile, "C:\\Users\\alice\\a\\..\\b", fs::path("/p/alice/b")},
+        {&profile, "C:\\Users\\bob\\a", std::nullopt},
+        {&profile, "C:\\Users\\alice\\..\\bob\\a", std::nullopt},
+        {&profile, "C:\\Users\\alice\\a\\..\\..\\..\\..\\etc\\passwd", std::nullopt},
+        {&profile, "C:\\..\\..\\etc", std::nullopt},
+        {&profile, "D:\\Users\\alice\\a", std::nullopt},
+        {&profile, "Users\\alice\\a", std::nullopt},
+        {&profile, "\\\\server\\share\\a", std::nullopt},
+        {&profile, "C:Users\\alice", std::nullopt},
+        {&wine, "C:\\windows\\win.ini", fs::path("/w/drive_c/windows/win.ini")},
+        {&wine, "C:\\users\\bob\\x", fs::path("/w/drive_c/users/bob/x")},
+        {&wine, "C:\\users\\..\\..\\x", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.windows);
+        EXPECT_EQ(HostPathFromWindows(*c.root, c.windows), c.host);
+    }
+    EXPECT_EQ(WindowsPathFromHost(profile, "/p/alice/AppData/Local/x y.gif"),
+              "C:\\Users\\alice\\AppData\\Local\\x y.gif");
+    EXPECT_EQ(WindowsPathFromHost(profile, "/p/alice/../bob/x"), std::nullopt);
+    EXPECT_EQ(WindowsPathFromHost(profile, "/p/alicex/y"), std::nullopt);
+    EXPECT_EQ(WindowsPathFromHost(wine, "/w/drive_c/windows/x"), "C:\\windows\\x");
+    EXPECT_EQ(WindowsPathFromHost(wine, "/w/drive_c/users/bob/x"), "C:\\users\\bob\\x");
+}
+
+TEST(PathMapper, FallsBackToCaseInsensitiveComponents) {
+    std::random_device seed;
+    const fs::path base = fs::temp_directory_path() / ("zz-mapper-" + std::to_string(seed()));
+    fs::create_directories(base / "Carol" / "AppData" / "Local");
+    std::ofstream(base / "Carol" / "AppData" / "Local" / "File[1].TXT") << "x";
+    const ProfileRoot profile{base / "Carol", "C:\\Users\\Carol", {}};
+
+    EXPECT_EQ(HostPathFromWindows(profile, "C:\\Users\\carol\\appdata\\LOCAL\\file[1].txt"),
+              base / "Carol" / "AppData" / "Local" / "File[1].TXT");
+    // A missing component keeps the given spelling from there on.
+    EXPECT_EQ(HostPathFromWindows(profile, "C:\\Users\\Carol\\APPDATA\\Roaming\\x"),
+              base / "Carol" / "AppData" / "Roaming" / "x");
+    fs::remove_all(base);
+}
+
+} // namespace
