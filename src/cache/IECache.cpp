@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 const std::uint32_t FilterOptionFlags[FilterOptionCount] = {
     win::NORMAL_CACHE_ENTRY,       win::STABLE_CACHE_ENTRY,     win::STICKY_CACHE_ENTRY,
@@ -56,7 +57,7 @@ bool ResolveCacheFunctions(win::HMODULE module) {
 
 // The four texts of an entry point into the block the cache filled. A text is read only inside
 // that block, so a missing NUL or a stray pointer cannot take the copy past its end.
-std::string TextInBlock(const char* text, const std::byte* block, std::size_t blockSize) {
+std::string_view TextInBlock(const char* text, const std::byte* block, std::size_t blockSize) {
     if (text == nullptr || block == nullptr)
         return {};
     const auto start = reinterpret_cast<std::uintptr_t>(block);
@@ -65,7 +66,7 @@ std::string TextInBlock(const char* text, const std::byte* block, std::size_t bl
         return {};
     const std::size_t room = start + blockSize - at;
     const void* nul = std::memchr(text, '\0', room);
-    return std::string(text, nul ? static_cast<const char*>(nul) - text : room);
+    return {text, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : room};
 }
 
 // Day count from 30 December 1899 to a proleptic Gregorian date; false when the date does not
@@ -189,8 +190,8 @@ void TIECache::FillEntryInfo(const win::INTERNET_CACHE_ENTRY_INFOA& info, const 
                              std::size_t blockSize) {
     if (!LoadCacheLibrary())
         return;
-    FEntryInfo.SourceUrlName = TextInBlock(info.lpszSourceUrlName, block, blockSize);
-    FEntryInfo.LocalFileName = TextInBlock(info.lpszLocalFileName, block, blockSize);
+    FEntryInfo.SourceUrlName.assign(TextInBlock(info.lpszSourceUrlName, block, blockSize));
+    FEntryInfo.LocalFileName.assign(TextInBlock(info.lpszLocalFileName, block, blockSize));
     FEntryInfo.EntryType = info.CacheEntryType;
     FEntryInfo.UseCount = info.dwUseCount;
     FEntryInfo.HitRate = info.dwHitRate;
@@ -199,8 +200,8 @@ void TIECache::FillEntryInfo(const win::INTERNET_CACHE_ENTRY_INFOA& info, const 
     FEntryInfo.ExpireTime = CacheTimeToDateTime(info.ExpireTime);
     FEntryInfo.LastAccessTime = CacheTimeToDateTime(info.LastAccessTime);
     FEntryInfo.LastSyncTime = CacheTimeToDateTime(info.LastSyncTime);
-    FEntryInfo.HeaderInfo = TextInBlock(info.lpHeaderInfo, block, blockSize);
-    FEntryInfo.FileExtension = TextInBlock(info.lpszFileExtension, block, blockSize);
+    FEntryInfo.HeaderInfo.assign(TextInBlock(info.lpHeaderInfo, block, blockSize));
+    FEntryInfo.FileExtension.assign(TextInBlock(info.lpszFileExtension, block, blockSize));
     FEntryInfo.ExemptDelta = info.dwExemptDelta;
 }
 
