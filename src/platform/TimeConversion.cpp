@@ -1,11 +1,13 @@
 #include "TimeConversion.h"
 
-#include <array>
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -32,32 +34,87 @@ std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
     return (value % divisor != 0 && value < 0) ? quotient - 1 : quotient;
 }
 
+// Notices a change of the TZ variable. getenv on every stamp would cost more than the rest of
+// the conversion, so the environment array is first checked for being untouched since the last
+// look: the same array, the same TZ entry with the same text (or still no TZ entry and no entry
+// added). Anything else leads to a full look, which reports a change only when the value
+// itself changed.
+class TimeZoneVariable {
+public:
+    bool Changed() {
+        if (looked_ && EnvironmentUntouched())
+            return false;
+        return LookAgain();
+    }
+
+private:
+    bool EnvironmentUntouched() const {
+        char** const entries = environ;
+        if (entries != entries_ || entries == nullptr)
+            return false;
+        if (index_ >= 0)
+            return entries[index_] == entry_ &&
+                   std::memcmp(entry_, entryText_.data(), entryText_.size() + 1) == 0;
+        return entries[count_] == nullptr && (count_ == 0 || entries[count_ - 1] == last_);
+    }
+
+    bool LookAgain() {
+        char** const entries = environ;
+        std::ptrdiff_t index = -1;
+        std::ptrdiff_t count = 0;
+        for (; entries != nullptr && entries[count] != nullptr; ++count)
+            if (index < 0 && std::strncmp(entries[count], "TZ=", 3) == 0)
+                index = count;
+        const bool present = index >= 0;
+        const std::string text = present ? entries[index] : "";
+        const bool changed = !looked_ || present != (index_ >= 0) || text != entryText_;
+        looked_ = true;
+        entries_ = entries;
+        index_ = index;
+        count_ = count;
+        entry_ = present ? entries[index] : nullptr;
+        last_ = count > 0 ? entries[count - 1] : nullptr;
+        entryText_ = text;
+        return changed;
+    }
+
+    bool looked_ = false;
+    char** entries_ = nullptr;
+    std::ptrdiff_t index_ = -1;
+    std::ptrdiff_t count_ = 0;
+    const char* entry_ = nullptr;
+    const char* last_ = nullptr;
+    std::string entryText_;
+};
+
 // The local time's offset from UTC, in seconds, at a UTC instant.
 //
 // A cache holds four stamps per entry and may hold a million entries, so asking the C library
-// for every stamp is too slow. Offsets change only at zone transitions, which fall on quarter
-// hours, so the offset is remembered per quarter-hour bucket. A bucket whose two ends disagree
-// holds a transition; its stamps are looked up one by one.
+// for every stamp is too slow. Zones change their offset rarely (the closest two changes of any
+// zone in the time-zone database are days apart), so the offset is remembered per UTC day: a
+// day whose first and last second have the same offset has it all day long. On the few days
+// with a change, each stamp is looked up on its own. Days rather than shorter spans keep the
+// memo small enough to hit for stamps spread over many years.
 class LocalOffsets {
 public:
     std::optional<long> At(std::int64_t unixSeconds) {
         FollowTimeZoneChanges();
-        const std::int64_t bucket = FloorDiv(unixSeconds, kBucketSeconds);
-        Slot& slot = slots_[static_cast<std::size_t>(bucket) & (kSlotCount - 1)];
-        if (!slot.filled || slot.bucket != bucket)
-            slot = Fill(bucket);
+        const std::int64_t day = FloorDiv(unixSeconds, kSecondsPerDay);
+        Slot& slot = slots_[static_cast<std::size_t>(day) & (kSlotCount - 1)];
+        if (!slot.filled || slot.day != day)
+            slot = Fill(day);
         if (slot.uniform)
             return slot.offset;
         return Lookup(unixSeconds);
     }
 
 private:
-    static constexpr std::int64_t kBucketSeconds = 15 * 60;
-    static constexpr std::size_t kSlotCount = 1024;
+    // Direct-mapped by day: over 22 years of distinct days before two days share a slot.
+    static constexpr std::size_t kSlotCount = 8192;
 
     struct Slot {
-        std::int64_t bucket = 0;
-        long offset = 0;
+        std::int64_t day = 0;
+        std::int32_t offset = 0;
         bool filled = false;
         bool uniform = false;
     };
@@ -70,35 +127,27 @@ private:
         return fields.tm_gmtoff;
     }
 
-    static Slot Fill(std::int64_t bucket) {
+    static Slot Fill(std::int64_t day) {
         Slot slot;
-        slot.bucket = bucket;
+        slot.day = day;
         slot.filled = true;
-        const std::optional<long> first = Lookup(bucket * kBucketSeconds);
-        const std::optional<long> last = Lookup(bucket * kBucketSeconds + kBucketSeconds - 1);
+        const std::optional<long> first = Lookup(day * kSecondsPerDay);
+        const std::optional<long> last = Lookup(day * kSecondsPerDay + kSecondsPerDay - 1);
         slot.uniform = first && last && *first == *last;
-        slot.offset = first.value_or(0);
+        slot.offset = static_cast<std::int32_t>(first.value_or(0));
         return slot;
     }
 
     // localtime_r reads TZ only once, so a change of TZ needs tzset and a fresh memo.
     void FollowTimeZoneChanges() {
-        const char* zone = std::getenv("TZ");
-        const bool unchanged =
-            zone == nullptr ? (followed_ && !zoneSet_) : (followed_ && zoneSet_ && zone_ == zone);
-        if (unchanged)
+        if (!zone_.Changed())
             return;
         tzset();
-        followed_ = true;
-        zoneSet_ = zone != nullptr;
-        zone_ = zone != nullptr ? zone : "";
-        slots_.fill(Slot());
+        slots_.assign(kSlotCount, Slot());
     }
 
-    std::array<Slot, kSlotCount> slots_{};
-    bool followed_ = false;
-    bool zoneSet_ = false;
-    std::string zone_;
+    TimeZoneVariable zone_;
+    std::vector<Slot> slots_;
 };
 
 LocalOffsets& Offsets() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -72,6 +73,30 @@ TEST_F(TimeZoneTest, LocalTimeUsesTheOffsetInForceAtTheStamp) {
         EXPECT_EQ(std::int64_t(Ticks(local) - utcTicks), c.offsetSeconds * kTicksPerSecond)
             << c.zone << " at " << c.unixSeconds;
     }
+}
+
+TEST_F(TimeZoneTest, EveryWayOfChangingTzIsFollowed) {
+    const std::uint64_t winterTicks = TicksOfUnixTime(1'705'320'000);
+    const auto offsetHours = [&] {
+        const win::FILETIME utc = Stamp(winterTicks);
+        win::FILETIME local;
+        EXPECT_EQ(win::FileTimeToLocalFileTime(&utc, &local), win::TRUE);
+        return std::int64_t(Ticks(local) - winterTicks) / (3600 * kTicksPerSecond);
+    };
+    UseZone("Asia/Tokyo");
+    EXPECT_EQ(offsetHours(), 9);
+    setenv("ZEZUVUR_TEST_UNRELATED", "1", 1); // moves the environment array
+    EXPECT_EQ(offsetHours(), 9);
+    unsetenv("ZEZUVUR_TEST_UNRELATED");
+    unsetenv("TZ");
+    UseZone("Europe/Berlin");
+    EXPECT_EQ(offsetHours(), 1);
+    static char edited[] = "TZ=Asia/Tokyo";
+    putenv(edited);
+    EXPECT_EQ(offsetHours(), 9);
+    std::strcpy(edited, "TZ=UTC");
+    EXPECT_EQ(offsetHours(), 0);
+    UseZone("UTC"); // the environment no longer points at the buffer
 }
 
 TEST_F(TimeZoneTest, LocalTimeOutsideTheStampRangeFails) {
