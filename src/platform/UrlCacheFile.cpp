@@ -1,7 +1,10 @@
 #include "UrlCacheFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,27 +199,48 @@ std::optional<std::uint32_t> HashChainWalker::nextUrlRecord() {
     return std::nullopt;
 }
 
-UrlCacheFile::UrlCacheFile(std::unique_ptr<unsigned char[]> bytes, std::size_t size,
-                           FileHeader header)
-    : bytes_(std::move(bytes)), size_(size), header_(std::move(header)) {}
+UrlCacheFile::UrlCacheFile(FileBytes bytes, FileHeader header)
+    : bytes_(std::move(bytes)), header_(std::move(header)) {}
+
+FileBytes::FileBytes(std::size_t capacity) {
+    constexpr std::size_t kLargePage = std::size_t{2} << 20;
+    void* block = nullptr;
+    if (capacity >= kLargePage) {
+        if (::posix_memalign(&block, kLargePage, capacity) != 0)
+            block = nullptr;
+        else
+            ::madvise(block, capacity, MADV_HUGEPAGE); // a hint; refusal changes nothing
+    } else {
+        block = std::malloc(capacity == 0 ? 1 : capacity);
+    }
+    if (block == nullptr)
+        throw std::bad_alloc();
+    data_ = static_cast<unsigned char*>(block);
+    capacity_ = capacity;
+}
+
+FileBytes::~FileBytes() {
+    std::free(data_);
+}
 
 std::optional<UrlCacheFile> UrlCacheFile::FromBytes(std::string_view bytes) {
     auto header = ParseHeader(ByteReader(bytes));
     if (!header)
         return std::nullopt;
-    auto copy = std::make_unique_for_overwrite<unsigned char[]>(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), copy.get());
-    return UrlCacheFile(std::move(copy), bytes.size(), std::move(*header));
+    FileBytes copy(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.data());
+    copy.setSize(bytes.size());
+    return UrlCacheFile(std::move(copy), std::move(*header));
 }
 
 std::optional<UrlCacheFile> UrlCacheFile::Load(const std::filesystem::path& path) {
     auto content = ReadWholeFileReadOnly(path);
     if (!content)
         return std::nullopt;
-    auto header = ParseHeader(ByteReader(content->first.get(), content->second));
+    auto header = ParseHeader(ByteReader(content->data(), content->size()));
     if (!header)
         return std::nullopt;
-    return UrlCacheFile(std::move(content->first), content->second, std::move(*header));
+    return UrlCacheFile(std::move(*content), std::move(*header));
 }
 
 namespace {
@@ -239,25 +263,25 @@ struct FileDescriptor {
 
 } // namespace
 
-std::optional<std::pair<std::unique_ptr<unsigned char[]>, std::size_t>>
-ReadWholeFileReadOnly(const std::filesystem::path& path) {
+std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path) {
     FileDescriptor file{openReadOnly(path)};
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
         return std::nullopt;
     const auto expected = static_cast<std::size_t>(info.st_size);
-    auto bytes = std::make_unique_for_overwrite<unsigned char[]>(expected == 0 ? 1 : expected);
+    FileBytes bytes(expected);
     std::size_t have = 0;
     // A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
     while (have < expected) {
-        const ssize_t got = ::read(file.fd, bytes.get() + have, expected - have);
+        const ssize_t got = ::read(file.fd, bytes.data() + have, expected - have);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
         have += static_cast<std::size_t>(got);
     }
-    return std::make_pair(std::move(bytes), have);
+    bytes.setSize(have);
+    return bytes;
 }
 
 } // namespace platform::urlcache

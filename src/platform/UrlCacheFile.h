@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform::urlcache {
@@ -141,6 +142,36 @@ private:
     std::uint64_t slotsEnd_ = 0;
 };
 
+// Bytes read from a file, in one block owned by this object. Large blocks are laid out so that
+// the host can back them with few, large pages: reading a big container then costs little more
+// than the copy itself.
+class FileBytes {
+public:
+    FileBytes() = default;
+    explicit FileBytes(std::size_t capacity);
+    FileBytes(FileBytes&& other) noexcept { swap(other); }
+    FileBytes& operator=(FileBytes&& other) noexcept {
+        swap(other);
+        return *this;
+    }
+    ~FileBytes();
+
+    unsigned char* data() { return data_; }
+    const unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    void setSize(std::size_t size) { size_ = size < capacity_ ? size : capacity_; }
+
+private:
+    void swap(FileBytes& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+    unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // A whole container read into memory once. The bytes never change afterwards, so the views a
 // record hands out stay valid as long as the object (moves included).
 class UrlCacheFile {
@@ -150,21 +181,19 @@ public:
     static std::optional<UrlCacheFile> Load(const std::filesystem::path& path);
     static std::optional<UrlCacheFile> FromBytes(std::string_view bytes);
 
-    ByteReader reader() const { return ByteReader(bytes_.get(), size_); }
+    ByteReader reader() const { return ByteReader(bytes_.data(), bytes_.size()); }
     const FileHeader& header() const { return header_; }
     HashChainWalker walk() const { return HashChainWalker(reader(), header_.firstHashTable); }
 
 private:
-    UrlCacheFile(std::unique_ptr<unsigned char[]> bytes, std::size_t size, FileHeader header);
+    UrlCacheFile(FileBytes bytes, FileHeader header);
 
-    std::unique_ptr<unsigned char[]> bytes_;
-    std::size_t size_ = 0;
+    FileBytes bytes_;
     FileHeader header_;
 };
 
 // The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted).
 // Nullopt for a missing or unreadable file, a folder or anything else that is not a regular file.
-std::optional<std::pair<std::unique_ptr<unsigned char[]>, std::size_t>>
-ReadWholeFileReadOnly(const std::filesystem::path& path);
+std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path);
 
 } // namespace platform::urlcache

@@ -1,0 +1,217 @@
+// Prints every URL cache entry that the cache calls deliver, one tab-separated line each:
+// URL, local file, type, use count, hit rate, size low, size high, the four times, header size,
+// extension, exempt delta. Strings are printed as stored; a missing one prints as nothing.
+
+#include "platform/LastError.h"
+#include "platform/PathMapper.h"
+#include "platform/UrlCacheApi.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+
+struct Options {
+    std::optional<std::string> profile;
+    std::optional<std::string> pattern; // none: every container
+};
+
+void printUsage() {
+    std::fputs("usage: urlcache-dump [--profile DIR] [PATTERN]\n"
+               "  PATTERN: \"\" content, \"Cookie:\", \"Visited:\"; none: every container\n",
+               stderr);
+}
+
+std::optional<Options> parseArguments(int argc, char** argv) {
+    Options options;
+    bool patternSeen = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--profile" && i + 1 < argc) {
+            options.profile = argv[++i];
+        } else if (argument.rfind("--profile=", 0) == 0) {
+            options.profile = argument.substr(10);
+        } else if (argument == "--help" || argument == "-h") {
+            return std::nullopt;
+        } else if (argument == "--") {
+            if (i + 1 < argc && !patternSeen) {
+                options.pattern = argv[++i];
+                patternSeen = true;
+            }
+        } else if (!patternSeen && (argument.empty() || argument[0] != '-')) {
+            options.pattern = argument;
+            patternSeen = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+// Output through one large buffer; lines are never flushed one by one.
+class Output {
+public:
+    Output() { buffer_.reserve(kFlushAt + 4096); }
+    ~Output() { flush(); }
+
+    void text(const char* value) {
+        if (value)
+            buffer_.append(value);
+    }
+    void tab() { buffer_.push_back('\t'); }
+    void newline() {
+        buffer_.push_back('\n');
+        if (buffer_.size() >= kFlushAt)
+            flush();
+    }
+    void decimal(win::DWORD value) {
+        char digits[16];
+        char* end = digits + sizeof digits;
+        char* at = end;
+        do {
+            *--at = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        buffer_.append(at, end);
+    }
+    void hex(std::uint64_t value, int digits) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+            buffer_.push_back(kHex[(value >> shift) & 0xF]);
+    }
+    void fileTime(const win::FILETIME& time) {
+        hex((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime, 16);
+    }
+    bool flush() {
+        const bool ok = std::fwrite(buffer_.data(), 1, buffer_.size(), stdout) == buffer_.size();
+        buffer_.clear();
+        return ok && std::fflush(stdout) == 0;
+    }
+
+private:
+    static constexpr std::size_t kFlushAt = 1 << 16;
+    std::string buffer_;
+};
+
+void printEntry(Output& out, const win::INTERNET_CACHE_ENTRY_INFOA& entry) {
+    out.text(entry.lpszSourceUrlName);
+    out.tab();
+    out.text(entry.lpszLocalFileName);
+    out.tab();
+    out.hex(entry.CacheEntryType, 8);
+    out.tab();
+    out.decimal(entry.dwUseCount);
+    out.tab();
+    out.decimal(entry.dwHitRate);
+    out.tab();
+    out.decimal(entry.dwSizeLow);
+    out.tab();
+    out.decimal(entry.dwSizeHigh);
+    for (const win::FILETIME* time :
+         {&entry.LastModifiedTime, &entry.ExpireTime, &entry.LastAccessTime, &entry.LastSyncTime}) {
+        out.tab();
+        out.fileTime(*time);
+    }
+    out.tab();
+    out.decimal(entry.dwHeaderInfoSize);
+    out.tab();
+    out.text(entry.lpszFileExtension);
+    out.tab();
+    out.decimal(entry.dwExemptDelta);
+    out.newline();
+}
+
+// One fetch under the size protocol: the buffer grows when the cache asks for more.
+class EntryBuffer {
+public:
+    win::INTERNET_CACHE_ENTRY_INFOA* data() {
+        return reinterpret_cast<win::INTERNET_CACHE_ENTRY_INFOA*>(storage_.data());
+    }
+    win::DWORD* size() {
+        size_ = static_cast<win::DWORD>(storage_.size() * sizeof(Slot));
+        return &size_;
+    }
+    void growTo(win::DWORD bytes) { storage_.resize((bytes + sizeof(Slot) - 1) / sizeof(Slot)); }
+
+private:
+    using Slot = std::max_align_t; // keeps the structure's pointers aligned
+    std::vector<Slot> storage_ = std::vector<Slot>(64);
+    win::DWORD size_ = 0;
+};
+
+// Returns the error that ended the enumeration (ERROR_NO_MORE_ITEMS when it simply ended).
+win::DWORD dumpEntries(const char* pattern, Output& out) {
+    constexpr win::DWORD kEveryType = 0xFFFFFFFF;
+    EntryBuffer buffer;
+    win::HANDLE search = nullptr;
+    for (;;) {
+        search = win::FindFirstUrlCacheEntryExA(pattern, 0, kEveryType, 0, buffer.data(),
+                                                buffer.size(), nullptr, nullptr, nullptr);
+        if (search != nullptr || win::GetLastError() != win::ERROR_INSUFFICIENT_BUFFER)
+            break;
+        buffer.growTo(*buffer.size());
+    }
+    if (search == nullptr)
+        return win::GetLastError();
+    printEntry(out, *buffer.data());
+    win::DWORD result = win::ERROR_NO_MORE_ITEMS;
+    for (;;) {
+        win::DWORD* size = buffer.size();
+        if (win::FindNextUrlCacheEntryExA(search, buffer.data(), size, nullptr, nullptr, nullptr)) {
+            printEntry(out, *buffer.data());
+            continue;
+        }
+        if (win::GetLastError() == win::ERROR_INSUFFICIENT_BUFFER) {
+            buffer.growTo(*size);
+            continue;
+        }
+        result = win::GetLastError();
+        break;
+    }
+    win::FindCloseUrlCache(search);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    auto options = parseArguments(argc, argv);
+    if (!options) {
+        printUsage();
+        return kExitUsage;
+    }
+    if (options->profile)
+        ::setenv("ZEZUVUR_PROFILE", options->profile->c_str(), 1);
+
+    const platform::ProfileRoot profile = platform::CurrentProfile();
+    std::error_code error;
+    if (!std::filesystem::is_directory(profile.hostFolder, error)) {
+        std::fprintf(stderr, "urlcache-dump: no profile folder at %s\n",
+                     profile.hostFolder.c_str());
+        return kExitUsage;
+    }
+
+    Output out;
+    const win::DWORD ended =
+        dumpEntries(options->pattern ? options->pattern->c_str() : nullptr, out);
+    if (!out.flush()) {
+        std::fputs("urlcache-dump: cannot write the output\n", stderr);
+        return kExitFailure;
+    }
+    // No container for the pattern is an empty cache as far as a listing goes.
+    if (ended != win::ERROR_NO_MORE_ITEMS && ended != win::ERROR_FILE_NOT_FOUND) {
+        std::fprintf(stderr, "urlcache-dump: the enumeration failed with error %u\n", ended);
+        return kExitFailure;
+    }
+    return 0;
+}
