@@ -160,8 +160,9 @@ private:
 };
 
 TextServices& Services() {
-    static TextServices services;
-    return services;
+    // Never destroyed, like the tables: text may still be compared during static tear-down.
+    static auto* const services = new TextServices;
+    return *services;
 }
 
 // Chooses the code page and collation locale; 0 means from the process locale. Needs gMutex.

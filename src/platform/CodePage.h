@@ -19,7 +19,7 @@ constexpr int CSTR_GREATER_THAN = 3;
 // The ANSI code page, chosen from the process locale (LC_ALL, LC_CTYPE, LANG) as Wine does:
 // en and other western languages 1252, ru and other Cyrillic 1251, ja 932, zh_CN 936, ko 949,
 // zh_TW 950, el 1253, tr 1254, he 1255, ar 1256, baltic 1257, vi 1258, central European 1250,
-// th 874. "C"/"POSIX" or unknown: 1252.
+// th 874. "C"/"POSIX" or unknown: 1252. Chosen on first use and kept.
 UINT GetACP();
 
 // True when `c` starts a two-byte character in the ANSI code page.
@@ -53,7 +53,9 @@ std::u16string AnsiToUtf16(std::string_view text);
 std::string IgnoreCaseCollationKey(std::string_view text);
 
 // Forces the ANSI code page (and the collation locale that goes with it) for this process, as
-// a test would set the system locale. 0 goes back to the one chosen from the locale.
+// a test would set the system locale. `collationLocale` is an ICU locale id ("" = root); none
+// picks a typical language of the code page. 0 chooses both afresh from the locale variables,
+// so a test that changes them sees the result.
 void SetAnsiCodePageForTesting(win::UINT codePage, const char* collationLocale = nullptr);
 
 } // namespace platform

@@ -321,10 +321,11 @@ std::string IcuConverterName(win::UINT codePage) {
 }
 
 const CodePageData& CodePageDataFor(win::UINT codePage) {
-    static std::mutex mutex;
-    static std::map<win::UINT, std::unique_ptr<CodePageData>> built;
-    const std::lock_guard lock(mutex);
-    std::unique_ptr<CodePageData>& slot = built[codePage];
+    // Never destroyed: lower-casing may still run while other static objects are torn down.
+    static auto* const mutex = new std::mutex;
+    static auto* const built = new std::map<win::UINT, std::unique_ptr<CodePageData>>;
+    const std::lock_guard lock(*mutex);
+    std::unique_ptr<CodePageData>& slot = (*built)[codePage];
     if (!slot)
         slot = BuildCodePageData(codePage);
     return *slot;
