@@ -1,0 +1,11 @@
+#pragma once
+// The window's fonts: the classic dialog face where the system has it, else the nearest sans
+// serif face of similar width.
+
+#include <QFont>
+
+namespace desktop {
+
+QFont DialogFont(int pointSize, bool bold = false);
+
+} // namespace desktop

@@ -1,0 +1,286 @@
+#include "ui/CachedSitesFrame.h"
+
+#include "analysis/CountLines.h"
+#include "platform/CodePage.h"
+#include "platform/desktop/ErrorReport.h"
+#include "platform/desktop/Fonts.h"
+#include "platform/desktop/ImagePreview.h"
+#include "ui/ListBox.h"
+
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kDesignWidth = 523;
+constexpr int kDesignHeight = 369;
+constexpr int kSitePanelWidth = 185;
+constexpr int kSplitterThickness = 3;
+constexpr int kPreviewDesignHeight = 172;
+
+QString DisplayText(std::string_view ansiText) {
+    return QString::fromStdU16String(platform::AnsiToUtf16(ansiText));
+}
+
+// Tabs drawn as flat buttons: the active one pressed in, the others flat until pointed at.
+const char* const kFlatTabs = R"(
+QTabBar::tab { padding: 2px 7px; margin: 1px; border: 1px solid transparent; }
+QTabBar::tab:hover { border-color: palette(mid); }
+QTabBar::tab:selected { border-color: palette(dark); background: palette(midlight); }
+)";
+
+QVBoxLayout* FillingLayout(QWidget* parent) {
+    auto* layout = new QVBoxLayout(parent);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
+}
+
+QLabel* FixedLabel(const char* name, const QString& caption, int height, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFixedHeight(height);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    return label;
+}
+
+TListBox* NewListBox(const char* name, const char* hint, QWidget* parent) {
+    auto* box = new TListBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    if (hint)
+        box->setToolTip(QString::fromLatin1(hint));
+    return box;
+}
+
+QWidget* NewTabSheet(const char* name, const char* caption, QTabWidget* pages) {
+    auto* sheet = new QWidget(pages);
+    sheet->setObjectName(QString::fromLatin1(name));
+    pages->addTab(sheet, QString::fromLatin1(caption));
+    return sheet;
+}
+
+} // namespace
+
+std::string FileNamePart(std::string_view path) {
+    const auto cut = path.find_last_of("\\:");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+TframeCachedSites::TframeCachedSites(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frameCachedSites"));
+    BuildComponents();
+    BindEvents();
+    resize(kDesignWidth, kDesignHeight);
+}
+
+TframeCachedSites::~TframeCachedSites() = default;
+
+void TframeCachedSites::BuildComponents() {
+    auto* frameLayout = FillingLayout(this);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(kSplitterThickness);
+    Splitter1->setChildrenCollapsible(false);
+
+    pnl1 = new QFrame(Splitter1);
+    pnl1->setObjectName(QStringLiteral("pnl1"));
+    pnl1->setFrameShape(QFrame::NoFrame);
+    auto* sitesLayout = FillingLayout(pnl1);
+    Label4 = FixedLabel("Label4", QStringLiteral("Select site to view traces:"), 16, pnl1);
+    Label4->setFont(desktop::DialogFont(10, true));
+    lbxSites = NewListBox("lbxSites", "Select site to view traces from it", pnl1);
+    sitesLayout->addWidget(Label4);
+    sitesLayout->addWidget(lbxSites);
+
+    pnl2 = new QFrame(Splitter1);
+    pnl2->setObjectName(QStringLiteral("pnl2"));
+    pnl2->setFrameShape(QFrame::NoFrame);
+    auto* tracesLayout = FillingLayout(pnl2);
+    Label1 = FixedLabel("Label1", QStringLiteral("Traces already on your hard drive:"), 16, pnl2);
+    Label1->setFont(desktop::DialogFont(10, true));
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    pgcSiteInfo = new QTabWidget(pnl2);
+    pgcSiteInfo->setObjectName(QStringLiteral("pgcSiteInfo"));
+    pgcSiteInfo->setDocumentMode(true);
+    pgcSiteInfo->tabBar()->setStyleSheet(QString::fromLatin1(kFlatTabs));
+    pgcSiteInfo->tabBar()->setDrawBase(false);
+    tracesLayout->addWidget(Label1);
+    tracesLayout->addWidget(pgcSiteInfo);
+
+    tabImages = NewTabSheet("tabImages", "Images", pgcSiteInfo);
+    Splitter2 = new QSplitter(Qt::Vertical, tabImages);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->setHandleWidth(kSplitterThickness);
+    Splitter2->setChildrenCollapsible(false);
+    lbxImages = NewListBox("lbxImages", nullptr, Splitter2);
+    imgPreview = new desktop::TImagePreview(Splitter2);
+    imgPreview->setObjectName(QStringLiteral("imgPreview"));
+    Splitter2->addWidget(lbxImages);
+    Splitter2->addWidget(imgPreview);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setStretchFactor(1, 0);
+    Splitter2->setSizes({kPreviewDesignHeight, kPreviewDesignHeight});
+    FillingLayout(tabImages)->addWidget(Splitter2);
+
+    TabSheet4 = NewTabSheet("TabSheet4", "Pages", pgcSiteInfo);
+    lbxPages = NewListBox("lbxPages", nullptr, TabSheet4);
+    FillingLayout(TabSheet4)->addWidget(lbxPages);
+    tbcMedia = NewTabSheet("tbcMedia", "Media", pgcSiteInfo);
+    lbxMedia = NewListBox("lbxMedia", "Double-click to view file", tbcMedia);
+    FillingLayout(tbcMedia)->addWidget(lbxMedia);
+    TabSheet1 = NewTabSheet("TabSheet1", "Other", pgcSiteInfo);
+    lbxOther = NewListBox("lbxOther", "Double-click to view file", TabSheet1);
+    FillingLayout(TabSheet1)->addWidget(lbxOther);
+    TabSheet2 = NewTabSheet("TabSheet2", "Cookies", pgcSiteInfo);
+    lbxCookies = NewListBox("lbxCookies", "Double-click to view file", TabSheet2);
+    FillingLayout(TabSheet2)->addWidget(lbxCookies);
+    TabSheet3 = NewTabSheet("TabSheet3", "History", pgcSiteInfo);
+    lbxHistory = NewListBox("lbxHistory", "Double-click to view file", TabSheet3);
+    FillingLayout(TabSheet3)->addWidget(lbxHistory);
+    pgcSiteInfo->setCurrentWidget(tabImages);
+
+    Splitter1->addWidget(pnl1);
+    Splitter1->addWidget(pnl2);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({kSitePanelWidth, kDesignWidth - kSitePanelWidth - kSplitterThickness});
+
+    lblTotal = FixedLabel("lblTotal", QString(), 21, this);
+    lblTotal->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblCurrent = FixedLabel("lblCurrent", QStringLiteral("Label2"), 17, this);
+    lblCurrent->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    frameLayout->addWidget(Splitter1, 1);
+    frameLayout->addWidget(lblTotal);
+    frameLayout->addWidget(lblCurrent);
+}
+
+void TframeCachedSites::BindEvents() {
+    connect(lbxSites, &TListBox::SelectionChangedByUser, this,
+            [this] { desktop::RunReporting([this] { lbxSitesClick(lbxSites); }); });
+    connect(lbxImages, &TListBox::SelectionChangedByUser, this,
+            [this] { desktop::RunReporting([this] { lbxImagesClick(lbxImages); }); });
+    for (TListBox* box : {lbxImages, lbxPages, lbxMedia, lbxOther, lbxCookies, lbxHistory}) {
+        connect(box, &TListBox::DoubleClicked, this,
+                [this, box] { desktop::RunReporting([this, box] { OpenSelFile(box); }); });
+        // Mouse requests arrive at the viewport, keyboard ones at the box itself.
+        box->installEventFilter(this);
+        box->viewport()->installEventFilter(this);
+    }
+    pgcSiteInfo->installEventFilter(this);
+}
+
+bool TframeCachedSites::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ContextMenu)
+        return QWidget::eventFilter(watched, event);
+    auto* request = static_cast<QContextMenuEvent*>(event);
+    const QPoint mousePos =
+        request->reason() == QContextMenuEvent::Keyboard ? QPoint(-1, -1) : request->pos();
+    QObject* sender = watched;
+    if (auto* box = qobject_cast<TListBox*>(watched->parent()); box && watched == box->viewport())
+        sender = box;
+    desktop::RunReporting([&] {
+        bool handled = false;
+        lbxImagesContextPopup(sender, mousePos, handled);
+    });
+    // None of these controls has a menu of its own, and the request must not reach the tab
+    // control again on its way up.
+    return true;
+}
+
+void TframeCachedSites::EmptyCategoryBoxes() {
+    lbxOther->Clear();
+    lbxImages->Clear();
+    lbxPages->Clear();
+    lbxMedia->Clear();
+    lbxCookies->Clear();
+    lbxHistory->Clear();
+}
+
+void TframeCachedSites::InitFrame() {
+    ImagePaths.clear();
+    PagePaths.clear();
+    OtherPaths.clear();
+    MediaPaths.clear();
+    CookiePaths.clear();
+    EmptyCategoryBoxes();
+    lbxSites->Clear();
+    Analyzer = std::make_unique<TCacheAnalyzer>();
+    const int previewHeight = tabImages->height() / 2;
+    const int listHeight =
+        std::max(0, Splitter2->height() - Splitter2->handleWidth() - previewHeight);
+    Splitter2->setSizes({listHeight, previewHeight});
+}
+
+void TframeCachedSites::LoadSites() {
+    lbxSites->Assign(SplitLines(Analyzer->GetSiteList()));
+    Analyzer->Analyze();
+    if (lbxSites->Count() > 0)
+        lbxSites->SetItemIndex(0);
+    ShowSelectedSite();
+}
+
+void TframeCachedSites::ShowSelectedSite() {
+    lbxPages->Clear();
+    lbxImages->Clear();
+    lbxOther->Clear();
+    lbxMedia->Clear();
+    lbxCookies->Clear();
+    lbxHistory->Clear();
+    const int selected = lbxSites->ItemIndex();
+    if (selected < 0)
+        return;
+    const std::string site = platform::AsciiLowerCase(lbxSites->Item(selected));
+
+    PagePaths = SplitLines(Analyzer->GetSitePages(site));
+    ImagePaths = SplitLines(Analyzer->GetSiteImages(site));
+    OtherPaths = SplitLines(Analyzer->GetSiteOther(site));
+    MediaPaths = SplitLines(Analyzer->GetSiteMedia(site));
+    CookiePaths = SplitLines(Analyzer->GetSiteCookies(site));
+
+    FillFileNames(PagePaths, lbxPages);
+    FillFileNames(ImagePaths, lbxImages);
+    FillFileNames(OtherPaths, lbxOther);
+    FillFileNames(MediaPaths, lbxMedia);
+    FillFileNames(CookiePaths, lbxCookies);
+
+    lbxHistory->Assign(SplitLines(Analyzer->GetSiteHistory(site)));
+
+    lblTotal->setText(DisplayText(FormatTotalLine(*Analyzer)));
+    lblCurrent->setText(DisplayText(FormatCurrentLine(*Analyzer)));
+}
+
+void TframeCachedSites::FillFileNames(const std::vector<std::string>& List, TListBox* Box) {
+    std::vector<std::string> names;
+    names.reserve(List.size());
+    for (const std::string& path : List)
+        names.push_back(FileNamePart(path));
+    Box->Assign(std::move(names)); // one reset of the box's items
+}
+
+void TframeCachedSites::DoneFrame() {
+    EmptyCategoryBoxes();
+    lbxSites->Clear();
+    ImagePaths = {};
+    PagePaths = {};
+    OtherPaths = {};
+    MediaPaths = {};
+    CookiePaths = {};
+    Analyzer.reset();
+}
+
+void TframeCachedSites::lbxSitesClick(QObject*) {
+    ShowSelectedSite();
+}
+
+void TframeCachedSites::OpenSelFile(QObject*) {}
+
+void TframeCachedSites::lbxImagesContextPopup(QObject*, QPoint, bool&) {}
+
+void TframeCachedSites::lbxImagesClick(QObject*) {}

@@ -1,0 +1,91 @@
+#include "ui/ListBox.h"
+
+#include "platform/CodePage.h"
+
+#include <QMouseEvent>
+
+int TListBoxItems::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(FLines.size());
+}
+
+QVariant TListBoxItems::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+        return {};
+    return QString::fromStdU16String(platform::AnsiToUtf16(FLines[index.row()]));
+}
+
+void TListBoxItems::Assign(std::vector<std::string> lines) {
+    beginResetModel();
+    FLines = std::move(lines);
+    endResetModel();
+}
+
+TListBox::TListBox(QWidget* parent) : QListView(parent), FItems(this) {
+    setModel(&FItems);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+    setLayoutMode(QListView::SinglePass);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TListBox::OnSelectionChanged);
+}
+
+int TListBox::Count() const {
+    return FItems.rowCount();
+}
+
+const std::string& TListBox::Item(int index) const {
+    return FItems.Lines().at(static_cast<std::size_t>(index));
+}
+
+QString TListBox::DisplayText(int index) const {
+    return FItems.data(FItems.index(index), Qt::DisplayRole).toString();
+}
+
+void TListBox::Clear() {
+    Assign({});
+}
+
+void TListBox::Assign(std::vector<std::string> lines) {
+    FChangingFromCode = true;
+    FItems.Assign(std::move(lines));
+    FChangingFromCode = false;
+}
+
+int TListBox::ItemIndex() const {
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.front().row();
+}
+
+void TListBox::SetItemIndex(int index) {
+    FChangingFromCode = true;
+    if (index >= 0 && index < Count()) {
+        const QModelIndex item = FItems.index(index);
+        selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
+        scrollTo(item);
+    } else {
+        selectionModel()->clear();
+    }
+    FChangingFromCode = false;
+}
+
+void TListBox::OnSelectionChanged() {
+    if (!FChangingFromCode)
+        emit SelectionChangedByUser();
+}
+
+void TListBox::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
+    QListView::mousePressEvent(event);
+}
+
+void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    QListView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit DoubleClicked();
+}
