@@ -74,16 +74,17 @@ std::string_view TextInBlock(const char* text, const std::byte* block, std::size
 bool DaysSinceEpoch(int year, int month, int day, std::int64_t& days) {
     static constexpr int MonthDays[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
                                              {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+    static constexpr int DaysBeforeMonth[2][12] = {
+        {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
+        {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335}};
     if (year < 1 || year > 9999 || month < 1 || month > 12)
         return false;
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     if (day < 1 || day > MonthDays[leap][month - 1])
         return false;
-    std::int64_t count = day;
-    for (int m = 1; m < month; ++m)
-        count += MonthDays[leap][m - 1];
     const std::int64_t y = year - 1;
-    count += y * 365 + y / 4 - y / 100 + y / 400;
+    const std::int64_t count =
+        y * 365 + y / 4 - y / 100 + y / 400 + DaysBeforeMonth[leap][month - 1] + day;
     constexpr std::int64_t DaysTo30Dec1899 = 693594; // days from 1 Jan 0001 to 30 Dec 1899
     days = count - DaysTo30Dec1899;
     return true;

@@ -311,6 +311,8 @@ TEST(CacheTimeTest, CountsDaysFromTheEndOf1899InLocalTime) {
     } cases[] = {
         {FileTimeFromUtc(1899, 12, 30), 0},
         {FileTimeFromUtc(2000, 1, 1, 12), 36526.5},
+        {FileTimeFromUtc(2000, 3, 1), 36586},        // after a leap day
+        {FileTimeFromUtc(2100, 3, 1), 73110},        // 2100 has none
         {FileTimeFromUtc(1800, 1, 1, 6), -36522.25}, // before the epoch the fraction is subtracted
         {FileTimeFromUtc(1601, 1, 1), -109205},
         {win::FILETIME{0, 0x30000000}, 0}, // past the year 9999
