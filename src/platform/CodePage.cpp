@@ -7,8 +7,10 @@
 #include <unicode/ucol.h>
 
 #include <atomic>
-#include <cstring>
+#include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
