@@ -97,6 +97,13 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     return options;
 }
 
+// Joins pieces with appends (GCC 12 misreports some chains of operator+ under -O3).
+template <typename... Pieces> std::string concat(const Pieces&... pieces) {
+    std::string text;
+    (text.append(pieces), ...);
+    return text;
+}
+
 // A small, fast generator whose sequence is the same on every host for a seed.
 class Random {
 public:
@@ -207,6 +214,29 @@ const std::array<KindInfo, 16> kKinds = {{
     {Kind::Other, 1, "pdf", "application/pdf"},
     {Kind::NoExtension, 13, "", "text/html"},
 }};
+
+// Where a site keeps files of a kind.
+const char* folderFor(Kind kind, Random& random) {
+    static const std::array<const char*, 3> kImageFolders = {"images", "img", "static"};
+    static const std::array<const char*, 3> kPageFolders = {"news", "content", "articles"};
+    switch (kind) {
+    case Kind::Gif:
+    case Kind::Jpeg:
+    case Kind::Png:
+        return random.pick(kImageFolders);
+    case Kind::Script:
+        return "js";
+    case Kind::Style:
+        return "css";
+    case Kind::Media:
+        return "media";
+    case Kind::Page:
+    case Kind::NoExtension:
+    case Kind::Other:
+        break;
+    }
+    return random.pick(kPageFolders);
+}
 
 const KindInfo& pickKind(Random& random) {
     static const int total = [] {
@@ -340,13 +370,6 @@ private:
     std::map<std::pair<std::size_t, std::string>, std::uint64_t> counts_;
 };
 
-// Joins pieces with appends (GCC 12 misreports some chains of operator+ under -O3).
-template <typename... Pieces> std::string concat(const Pieces&... pieces) {
-    std::string text;
-    (text.append(pieces), ...);
-    return text;
-}
-
 std::string hostWithoutWww(const std::string& host) {
     return host.rfind("www.", 0) == 0 ? host.substr(4) : host;
 }
@@ -391,7 +414,7 @@ Counts writeProfile(const Options& options) {
         const std::string word = random.pick(kWords);
         const std::string extension = kind.extension;
         Entry entry;
-        entry.url = "http://" + site.host + "/" + random.pick(kFolders) + "/" + word;
+        entry.url = concat("http://", site.host, "/", folderFor(kind.kind, random), "/", word);
         if (!extension.empty())
             entry.url += "." + extension;
         if (random.chance(15))
@@ -416,14 +439,15 @@ Counts writeProfile(const Options& options) {
     // About one cookie per ten content entries: one per site first, then further paths.
     const std::uint64_t cookies =
         options.entries == 0 ? 0 : std::max<std::uint64_t>(1, options.entries / 10);
+    std::map<std::string, std::uint64_t> cookiesPerHost;
     for (std::uint64_t i = 0; i < cookies; ++i) {
         const Site& site = i < sites.size() ? sites[i] : sites[picker.pick(random)];
         const std::string host = hostWithoutWww(site.host);
         const std::string path = i < sites.size() ? "/" : concat("/", random.pick(kFolders), "/");
         Entry entry;
         entry.url = "Cookie:" + user + "@" + host + path;
-        entry.fileName =
-            concat(user, "@", host, "[", std::to_string(i / sites.size() + 1), "].txt");
+        const std::uint64_t number = ++cookiesPerHost[host];
+        entry.fileName = concat(user, "@", host, "[", std::to_string(number), "].txt");
         entry.subFolder = kContainerFolder;
         entry.entryType = win::COOKIE_CACHE_ENTRY;
         const std::string text = "id\n" + std::to_string(random.next() % 1000000000) + "\n" + host +

@@ -1,0 +1,106 @@
+#pragma once
+// Runs one of the built command-line tools (found through ZEZUVUR_BIN_DIR) and collects its
+// exit status and output.
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zz_tools_test {
+
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ShellQuoted(const std::string& argument) {
+    std::string quoted = "'";
+    for (char c : argument)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+inline std::filesystem::path ToolPath(const std::string& tool) {
+    const char* dir = std::getenv("ZEZUVUR_BIN_DIR");
+    return std::filesystem::path(dir ? dir : ".") / tool;
+}
+
+inline std::string ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A folder under the system's temporary folder, removed again at the end of its scope.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::random_device seed;
+        path_ = std::filesystem::temp_directory_path() /
+                ("zz-tools-" + std::to_string(seed()) + "-" + std::to_string(seed()));
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs `program` (a full path) with the arguments; stdout and stderr are captured separately.
+inline ToolResult RunProgram(const std::filesystem::path& program,
+                             const std::vector<std::string>& arguments) {
+    ScratchFolder scratch;
+    std::string command = ShellQuoted(program.string());
+    for (const std::string& argument : arguments)
+        command += " " + ShellQuoted(argument);
+    const auto out = scratch.path() / "out";
+    const auto err = scratch.path() / "err";
+    command += " >" + ShellQuoted(out.string()) + " 2>" + ShellQuoted(err.string());
+    ToolResult result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    return result;
+}
+
+inline ToolResult RunTool(const std::string& tool, const std::vector<std::string>& arguments) {
+    return RunProgram(ToolPath(tool), arguments);
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+inline std::vector<std::string> Columns(const std::string& line) {
+    std::vector<std::string> columns;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        columns.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos)
+            return columns;
+        start = tab + 1;
+    }
+}
+
+} // namespace zz_tools_test
