@@ -2,7 +2,10 @@
 
 #include "analysis/CountLines.h"
 #include "platform/CodePage.h"
+#include "platform/PathMapper.h"
+#include "platform/desktop/DocumentOpener.h"
 #include "platform/desktop/ErrorReport.h"
+#include "platform/desktop/FileContextMenu.h"
 #include "platform/desktop/Fonts.h"
 #include "platform/desktop/ImagePreview.h"
 #include "ui/ListBox.h"
@@ -22,6 +25,8 @@ constexpr int kDesignHeight = 369;
 constexpr int kSitePanelWidth = 185;
 constexpr int kSplitterThickness = 3;
 constexpr int kPreviewDesignHeight = 172;
+constexpr int kImagesPage = 0;
+constexpr int kHistoryPage = 5;
 
 QString DisplayText(std::string_view ansiText) {
     return QString::fromStdU16String(platform::AnsiToUtf16(ansiText));
@@ -279,8 +284,65 @@ void TframeCachedSites::lbxSitesClick(QObject*) {
     ShowSelectedSite();
 }
 
-void TframeCachedSites::OpenSelFile(QObject*) {}
+std::string TframeCachedSites::SelectedFile(int PageIndex) const {
+    struct TTabFiles {
+        const TListBox* Box;
+        const std::vector<std::string>& Paths;
+        std::int32_t Bound;
+    };
+    if (!Analyzer)
+        return {};
+    const TTabFiles tabs[] = {
+        {lbxImages, ImagePaths, Analyzer->SiteImages},
+        {lbxPages, PagePaths, Analyzer->SitePages},
+        {lbxMedia, MediaPaths, Analyzer->SiteMedia},
+        {lbxOther, OtherPaths, Analyzer->SiteOther},
+        {lbxCookies, CookiePaths, Analyzer->SiteCookies},
+    };
+    if (PageIndex < 0 || PageIndex >= static_cast<int>(std::size(tabs)))
+        return {};
+    const TTabFiles& tab = tabs[PageIndex];
+    const int index = tab.Box->ItemIndex();
+    // The path list can only be shorter than the bound when a query failed half way; an
+    // index past it has no file either.
+    if (index < 0 || index >= tab.Bound || static_cast<std::size_t>(index) >= tab.Paths.size())
+        return {};
+    return tab.Paths[static_cast<std::size_t>(index)];
+}
 
-void TframeCachedSites::lbxImagesContextPopup(QObject*, QPoint, bool&) {}
+void TframeCachedSites::OpenSelFile(QObject*) {
+    const int page = pgcSiteInfo->currentIndex();
+    if (page == kHistoryPage) {
+        const int index = lbxHistory->ItemIndex();
+        if (index < 0)
+            return;
+        const std::string& text = lbxHistory->Item(index);
+        const auto at = text.find('@');
+        desktop::OpenDocument(at == std::string::npos ? std::string_view(text)
+                                                      : std::string_view(text).substr(at + 1));
+        return;
+    }
+    const std::string path = SelectedFile(page);
+    if (path.empty())
+        return;
+    const auto cut = path.find_last_of("\\:");
+    const std::string directory =
+        cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    desktop::OpenCachedFile(path, directory);
+}
 
-void TframeCachedSites::lbxImagesClick(QObject*) {}
+void TframeCachedSites::lbxImagesContextPopup(QObject*, QPoint MousePos, bool& Handled) {
+    const std::string path = SelectedFile(pgcSiteInfo->currentIndex());
+    if (path.empty())
+        return;
+    desktop::ShowFileContextMenu(this, path, MousePos);
+    Handled = true;
+}
+
+void TframeCachedSites::lbxImagesClick(QObject*) {
+    const std::string path = SelectedFile(kImagesPage);
+    if (path.empty())
+        return;
+    const auto hostPath = platform::HostPathFromWindows(path);
+    imgPreview->Navigate(hostPath ? desktop::HostPathText(*hostPath) : QString());
+}

@@ -67,6 +67,9 @@ public:
     void lbxImagesContextPopup(QObject* Sender, QPoint MousePos, bool& Handled);
     void lbxImagesClick(QObject* Sender);
 
+    // The analyzer behind the display, for tests that change a count under the frame.
+    TCacheAnalyzer* CacheAnalyzer() const { return Analyzer.get(); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -76,6 +79,9 @@ private:
     void ShowSelectedSite();
     static void FillFileNames(const std::vector<std::string>& List, TListBox* Box);
     void EmptyCategoryBoxes();
+    // The full path of the item selected on file tab `PageIndex` (0 to 4); empty when there is
+    // none or its index is not below the selected site's count for that tab.
+    std::string SelectedFile(int PageIndex) const;
 
     std::vector<std::string> ImagePaths;
     std::vector<std::string> PagePaths;

@@ -1,0 +1,300 @@
+#include "ui/CachedSitesFrame.h"
+
+#include "platform/PathMapper.h"
+#include "platform/desktop/DocumentOpener.h"
+#include "platform/desktop/FileContextMenu.h"
+#include "platform/desktop/ImagePreview.h"
+#include "platform/desktop/LayoutNow.h"
+#include "ui/FrameTestSupport.h"
+#include "ui/ListBox.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QImage>
+#include <QMenu>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gmock/gmock.h>
+
+namespace {
+
+using testing::ElementsAre;
+using urlcache_writer::ContainerKind;
+
+std::string PictureBytes(const char* format, Qt::GlobalColor colour) {
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes.toStdString();
+}
+
+// One site with three decodable images, a page, a cookie and three history visits.
+class ActionProfile : public TempProfile {
+public:
+    ActionProfile() : writer_(folder(), urlcache_writer::Layout::Vista) {
+        AddContent("http://gamma.example/a.png", "a[1].png", PictureBytes("PNG", Qt::red));
+        AddContent("http://gamma.example/b.png", "b[1].png", PictureBytes("PNG", Qt::green));
+        AddContent("http://gamma.example/c.bmp", "c[1].bmp", PictureBytes("BMP", Qt::blue));
+        AddContent("http://gamma.example/index.html", "index[1].htm", "<html></html>");
+        writer_.add(ContainerKind::Cookies,
+                    TwoSiteProfile::Entry("Cookie:al@gamma.example/", "al@gamma[1].txt", 0, "c=1"));
+        writer_.add(ContainerKind::History,
+                    TwoSiteProfile::Entry("Visited: al@http://gamma.example/page"));
+        writer_.add(ContainerKind::History,
+                    TwoSiteProfile::Entry("Visited: al@http://gamma.example/mail@box"));
+        writer_.add(ContainerKind::History, TwoSiteProfile::Entry("http://gamma.example/plain"));
+    }
+    void AddContent(std::string url, std::string file, std::string content) {
+        writer_.add(ContainerKind::Content,
+                    TwoSiteProfile::Entry(std::move(url), std::move(file), 0, std::move(content)));
+    }
+    void Write() { writer_.write(); }
+
+    // The host path of a cached file, as the window hands it on.
+    QString HostFile(const std::string& fileName) const {
+        urlcache_writer::Entry entry = TwoSiteProfile::Entry("x", fileName);
+        const auto host =
+            platform::HostPathFromWindows(writer_.windowsFilePath(ContainerKind::Content, entry));
+        return host ? desktop::HostPathText(*host) : QString();
+    }
+
+private:
+    urlcache_writer::ProfileWriter writer_;
+};
+
+// A right-click's menu request, as the window system sends it after the button goes up.
+void RequestMenu(QWidget* widget, QPoint at) {
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at),
+                              Qt::NoModifier);
+    QApplication::sendEvent(widget, &request);
+}
+
+// Records every menu shown and chooses the action whose text starts with `choice`.
+class MenuRecorder {
+public:
+    explicit MenuRecorder(QString choice = {})
+        : previous_(desktop::SetMenuExecFunction([this, choice](QMenu& menu, QPoint) {
+              QStringList texts;
+              QAction* chosen = nullptr;
+              for (QAction* action : menu.actions()) {
+                  texts << action->text();
+                  if (!choice.isEmpty() && action->text().startsWith(choice))
+                      chosen = action;
+              }
+              menus.push_back(texts);
+              return chosen;
+          })) {}
+    ~MenuRecorder() { desktop::SetMenuExecFunction(previous_); }
+    MenuRecorder(const MenuRecorder&) = delete;
+    MenuRecorder& operator=(const MenuRecorder&) = delete;
+
+    std::vector<QStringList> menus;
+
+private:
+    desktop::MenuExecFunction previous_;
+};
+
+class ItemActions : public testing::Test {
+protected:
+    void Load() {
+        profile.Write();
+        frame.resize(523, 369);
+        desktop::LayOutNow(&frame);
+        frame.InitFrame();
+        frame.LoadSites();
+        frame.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    }
+    void TearDown() override { frame.DoneFrame(); }
+
+    TListBox* BoxOnPage(int page) const {
+        TListBox* boxes[] = {frame.lbxImages, frame.lbxPages,   frame.lbxMedia,
+                             frame.lbxOther,  frame.lbxCookies, frame.lbxHistory};
+        return boxes[page];
+    }
+
+    bool ContextPopup(QObject* sender) {
+        bool handled = false;
+        frame.lbxImagesContextPopup(sender, QPoint(5, 5), handled);
+        return handled;
+    }
+
+    ActionProfile profile;
+    TframeCachedSites frame;
+    ErrorBoxRecorder errors;
+};
+
+TEST_F(ItemActions, NothingHappensWithoutASelectionOnAnyTab) {
+    Load();
+    LaunchRecorder launches;
+    MenuRecorder menus;
+    for (int page = 0; page < 6; ++page) {
+        frame.pgcSiteInfo->setCurrentIndex(page);
+        TListBox* box = BoxOnPage(page);
+        QTest::mouseDClick(box->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
+        box->SetItemIndex(-1);
+        frame.OpenSelFile(box);
+        EXPECT_FALSE(ContextPopup(box)) << page;
+    }
+    EXPECT_TRUE(launches.requests.empty());
+    EXPECT_TRUE(menus.menus.empty());
+    EXPECT_TRUE(errors.boxes.empty());
+}
+
+TEST_F(ItemActions, HistoryOpensWhatFollowsTheFirstAt) {
+    Load();
+    frame.pgcSiteInfo->setCurrentWidget(frame.TabSheet3);
+    ASSERT_EQ(frame.lbxHistory->Count(), 3);
+    const QString expected[] = {"http://gamma.example/page", "http://gamma.example/mail@box",
+                                "http://gamma.example/plain"};
+    for (int i = 0; i < 3; ++i) {
+        LaunchRecorder launches;
+        frame.lbxHistory->SetItemIndex(i);
+        frame.OpenSelFile(frame.lbxHistory);
+        ASSERT_EQ(launches.requests.size(), 1u);
+        EXPECT_EQ(launches.requests[0].program, QStringLiteral("xdg-open"));
+        EXPECT_EQ(launches.requests[0].arguments, QStringList{expected[i]});
+    }
+    MenuRecorder menus;
+    EXPECT_FALSE(ContextPopup(frame.lbxHistory));
+    EXPECT_TRUE(menus.menus.empty());
+}
+
+TEST_F(ItemActions, DoubleClickOpensTheFileInItsOwnDirectory) {
+    Load();
+    LaunchRecorder launches;
+    const QRect second = frame.lbxImages->visualRect(frame.lbxImages->model()->index(1, 0));
+    QTest::mouseClick(frame.lbxImages->viewport(), Qt::LeftButton, {}, second.center());
+    QTest::mouseDClick(frame.lbxImages->viewport(), Qt::LeftButton, {}, second.center());
+    ASSERT_EQ(launches.requests.size(), 1u);
+    const QString file = profile.HostFile("b[1].png");
+    EXPECT_EQ(launches.requests[0].program, QStringLiteral("xdg-open"));
+    EXPECT_EQ(launches.requests[0].arguments, QStringList{file});
+    EXPECT_EQ(launches.requests[0].workingDirectory + "/b[1].png", file);
+}
+
+TEST_F(ItemActions, EachFileTabIsBoundedByItsOwnSiteCount) {
+    Load();
+    TCacheAnalyzer& analyzer = *frame.CacheAnalyzer();
+    std::int32_t* bounds[] = {&analyzer.SiteImages, &analyzer.SitePages, &analyzer.SiteMedia,
+                              &analyzer.SiteOther, &analyzer.SiteCookies};
+    std::int32_t counts[5];
+    for (int page = 0; page < 5; ++page)
+        counts[page] = *bounds[page];
+    for (int page : {0, 1, 4}) { // the tabs with items at this site
+        frame.pgcSiteInfo->setCurrentIndex(page);
+        BoxOnPage(page)->SetItemIndex(0);
+        for (std::int32_t* bound : bounds)
+            *bound = 0;
+        {
+            LaunchRecorder launches;
+            frame.OpenSelFile(nullptr);
+            EXPECT_TRUE(launches.requests.empty()) << "index 0 is not below 0, tab " << page;
+        }
+        *bounds[page] = counts[page];
+        LaunchRecorder launches;
+        frame.OpenSelFile(nullptr);
+        EXPECT_EQ(launches.requests.size(), 1u) << "only the tab's own count matters, tab " << page;
+    }
+}
+
+TEST_F(ItemActions, RightClickShowsTheMenuOfTheSelectedItemWithoutSelecting) {
+    Load();
+    frame.lbxImages->SetItemIndex(0);
+    frame.lbxImagesClick(frame.lbxImages);
+    const QString shown = frame.imgPreview->Location();
+    MenuRecorder menus(QStringLiteral("&Copy Path"));
+    const QRect third = frame.lbxImages->visualRect(frame.lbxImages->model()->index(2, 0));
+    QTest::mousePress(frame.lbxImages->viewport(), Qt::RightButton, {}, third.center());
+    QTest::mouseRelease(frame.lbxImages->viewport(), Qt::RightButton, {}, third.center());
+    RequestMenu(frame.lbxImages->viewport(), third.center());
+    EXPECT_EQ(frame.lbxImages->ItemIndex(), 0);
+    EXPECT_EQ(frame.imgPreview->Location(), shown);
+    ASSERT_EQ(menus.menus.size(), 1u);
+    EXPECT_THAT(menus.menus[0].join('|').toStdString(),
+                testing::HasSubstr("Show in &Folder|&Copy Path"));
+    EXPECT_EQ(QApplication::clipboard()->text(), profile.HostFile("a[1].png"));
+}
+
+TEST_F(ItemActions, RightClickOnTheTabStripUsesTheActiveTabsSelection) {
+    Load();
+    frame.pgcSiteInfo->setCurrentWidget(frame.TabSheet4);
+    frame.lbxPages->SetItemIndex(0);
+    frame.lbxImages->SetItemIndex(1);
+    MenuRecorder menus(QStringLiteral("&Copy Path"));
+    QTabBar* tabs = frame.pgcSiteInfo->tabBar();
+    RequestMenu(tabs, tabs->tabRect(0).center());
+    ASSERT_EQ(menus.menus.size(), 1u);
+    EXPECT_EQ(QApplication::clipboard()->text(), profile.HostFile("index[1].htm"));
+}
+
+TEST_F(ItemActions, ArrowKeysThroughImagesPreviewEachAndOtherTabsLeaveItAlone) {
+    Load();
+    const QRect first = frame.lbxImages->visualRect(frame.lbxImages->model()->index(0, 0));
+    QTest::mouseClick(frame.lbxImages->viewport(), Qt::LeftButton, {}, first.center());
+    EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile("a[1].png"));
+    for (const char* name : {"b[1].png", "c[1].bmp"}) {
+        QTest::keyClick(frame.lbxImages, Qt::Key_Down);
+        EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile(name));
+        EXPECT_TRUE(frame.imgPreview->HasPicture()) << name;
+    }
+    frame.pgcSiteInfo->setCurrentWidget(frame.TabSheet4);
+    frame.lbxPages->setFocus();
+    QTest::keyClick(frame.lbxPages, Qt::Key_Home);
+    frame.lbxSites->setFocus();
+    QTest::keyClick(frame.lbxSites, Qt::Key_Home); // the site shown again
+    EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile("c[1].bmp"));
+}
+
+TEST_F(ItemActions, PreviewOfAFileThatIsNoPictureIsEmptyNotAnError) {
+    profile.AddContent("http://gamma.example/fake.gif", "fake[1].gif", "<script>x</script>");
+    Load();
+    frame.lbxImages->setFocus();
+    QTest::keyClick(frame.lbxImages, Qt::Key_End);
+    EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile("fake[1].gif"));
+    EXPECT_FALSE(frame.imgPreview->HasPicture());
+    EXPECT_TRUE(errors.boxes.empty());
+}
+
+TEST_F(ItemActions, HostileFileNamesReachTheLauncherAsOneArgument) {
+    const std::string names[] = {"$(touch pwned).jpg", "a b \"c\" 'd';e.jpg", "-rf *.jpg"};
+    for (const std::string& name : names)
+        profile.AddContent("http://gamma.example/" + std::to_string(name.size()), name, "JFIF");
+    Load();
+    for (const std::string& name : names) {
+        const QString file = profile.HostFile(name);
+        int index = -1;
+        for (int i = 0; i < frame.lbxImages->Count(); ++i)
+            if (frame.lbxImages->Item(i) == name)
+                index = i;
+        ASSERT_GE(index, 0) << name;
+        frame.lbxImages->SetItemIndex(index);
+        LaunchRecorder launches;
+        frame.OpenSelFile(frame.lbxImages);
+        ASSERT_EQ(launches.requests.size(), 1u) << name;
+        EXPECT_EQ(launches.requests[0].arguments, QStringList{file});
+    }
+}
+
+TEST(FileContextMenu, DesktopCommandLinesGetTheFileAsOneArgument) {
+    const QString file = QStringLiteral("/tmp/$(touch pwned) %f \"q\".jpg");
+    const std::pair<const char*, QStringList> cases[] = {
+        {"viewer %f", {"viewer", file}},
+        {"viewer --open=%u --new", {"viewer", "--open=" + file, "--new"}},
+        {"'/opt/my viewer/run' %U %i %c", {"/opt/my viewer/run", file}},
+        {"viewer", {"viewer", file}},
+        {"viewer 100%% %F", {"viewer", "100%", file}},
+        {"viewer 'unclosed", {}},
+    };
+    for (const auto& [commandLine, expected] : cases)
+        EXPECT_EQ(desktop::ArgumentsForFile(QString::fromLatin1(commandLine), file), expected)
+            << commandLine;
+}
+
+} // namespace
