@@ -4,6 +4,7 @@
 #include "UrlCacheFile.h"
 #include "UrlCacheProfile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -89,8 +90,9 @@ public:
             return false; // no entry matches an empty mask; this host's caches have no groups
         for (;;) {
             if (current_) {
-                while (auto offset = current_->walker.nextUrlRecord()) {
-                    auto record = ParseUrlRecord(current_->file.reader(), *offset);
+                while (auto span = current_->walker.nextUrlRecord()) {
+                    auto record =
+                        ParseUrlRecord(current_->file.reader(), span->offset, span->limit);
                     if (record && (record->entryType & filter_) != 0) {
                         pending_ = *record;
                         return true;
@@ -152,10 +154,8 @@ private:
         char* out = reinterpret_cast<char*>(entry) + sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
         auto put = [&out](std::string_view head, std::string_view tail = {}) {
             char* start = out;
-            std::memcpy(out, head.data(), head.size());
-            out += head.size();
-            std::memcpy(out, tail.data(), tail.size());
-            out += tail.size();
+            out = std::copy(head.begin(), head.end(), out);
+            out = std::copy(tail.begin(), tail.end(), out);
             *out++ = '\0';
             return start;
         };

@@ -92,11 +92,18 @@ std::optional<FileHeader> ParseHeader(ByteReader file) {
 }
 
 std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset) {
+    auto blocks = file.u32(offset + kRecordBlockCount);
+    if (!blocks)
+        return std::nullopt;
+    const std::uint64_t claimed = std::uint64_t{*blocks == 0 ? 1 : *blocks} * kBlockSize;
+    return ParseUrlRecord(file, offset, offset + claimed);
+}
+
+std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset,
+                                        std::uint64_t limit) {
     if (!file.contains(offset, kUrlFixedPart) || !file.matches(offset, kUrlSignature))
         return std::nullopt;
-    const std::uint64_t blocks = *file.u32(offset + kRecordBlockCount);
-    const std::uint64_t claimed = (blocks == 0 ? 1 : blocks) * kBlockSize;
-    const std::uint64_t limit = std::min<std::uint64_t>(offset + claimed, file.size());
+    limit = std::min<std::uint64_t>(limit, file.size());
 
     UrlRecord record;
     record.offset = static_cast<std::uint32_t>(offset);
@@ -146,10 +153,15 @@ win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime) {
     return {static_cast<win::DWORD>(ticks), static_cast<win::DWORD>(ticks >> 32)};
 }
 
+namespace {
+std::size_t blocksOf(ByteReader file) {
+    return file.size() > kFirstRecordOffset ? (file.size() - kFirstRecordOffset) / kBlockSize + 1
+                                            : 0;
+}
+} // namespace
+
 HashChainWalker::HashChainWalker(ByteReader file, std::uint32_t firstTable)
-    : file_(file), visitedTables_(file.size() > kFirstRecordOffset
-                                      ? (file.size() - kFirstRecordOffset) / kBlockSize + 1
-                                      : 0) {
+    : file_(file), visitedTables_(blocksOf(file)), claimedBlocks_(blocksOf(file)) {
     if (!enterTable(firstTable))
         table_ = 0;
 }
@@ -173,6 +185,18 @@ bool HashChainWalker::enterTable(std::uint64_t offset) {
     return true;
 }
 
+bool HashChainWalker::startsRecord(std::uint64_t offset) const {
+    auto head = file_.bytes(offset, 4);
+    if (!head)
+        return false;
+    for (std::string_view signature :
+         {kUrlSignature, kHashSignature, kRedirectSignature, kLeakSignature}) {
+        if (*head == signature)
+            return true;
+    }
+    return false;
+}
+
 bool HashChainWalker::slotIsUrlRecord(std::uint32_t key, std::uint32_t target) const {
     if (key == kSlotKeyDeleted || key == kSlotKeyFree || key == target || key == kSlotFillBadFood ||
         key == kSlotFillDeadBeef)
@@ -183,14 +207,34 @@ bool HashChainWalker::slotIsUrlRecord(std::uint32_t key, std::uint32_t target) c
            file_.matches(target, kUrlSignature);
 }
 
-std::optional<std::uint32_t> HashChainWalker::nextUrlRecord() {
+std::optional<RecordSpan> HashChainWalker::claimRecord(std::uint32_t offset) {
+    const std::size_t first = (offset - kFirstRecordOffset) / kBlockSize;
+    if (first >= claimedBlocks_.size() || claimedBlocks_[first])
+        return std::nullopt;
+    const std::uint32_t blocks = *file_.u32(offset + kRecordBlockCount);
+    const std::size_t wanted = blocks == 0 ? 1 : blocks;
+    std::size_t end = first;
+    // Marking stops at the first block already held, so every block is marked once per walk; it
+    // also stops where another record begins, so that a record that claims too many blocks
+    // cannot hide the ones after it.
+    do {
+        claimedBlocks_[end++] = true;
+    } while (end - first < wanted && end < claimedBlocks_.size() && !claimedBlocks_[end] &&
+             !startsRecord(kFirstRecordOffset + std::uint64_t{end} * kBlockSize));
+    const std::uint64_t limit = kFirstRecordOffset + std::uint64_t{end} * kBlockSize;
+    return RecordSpan{offset, std::min<std::uint64_t>(limit, file_.size())};
+}
+
+std::optional<RecordSpan> HashChainWalker::nextUrlRecord() {
     while (table_ != 0) {
         while (slot_ < slotsEnd_) {
             const std::uint32_t key = *file_.u32(slot_);
             const std::uint32_t target = *file_.u32(slot_ + 4);
             slot_ += kHashSlotSize;
-            if (slotIsUrlRecord(key, target))
-                return target;
+            if (!slotIsUrlRecord(key, target))
+                continue;
+            if (auto span = claimRecord(target))
+                return span;
         }
         const std::uint32_t next = *file_.u32(table_ + kHashNextTable);
         if (next == 0 || !enterTable(next))

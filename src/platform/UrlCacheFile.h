@@ -39,6 +39,8 @@ constexpr std::uint32_t kAllocationBitmap = 0x250;
 // Record signatures and the common record head (signature, block count).
 constexpr std::string_view kHashSignature = "HASH";
 constexpr std::string_view kUrlSignature = "URL ";
+constexpr std::string_view kRedirectSignature = "REDR";
+constexpr std::string_view kLeakSignature = "LEAK";
 constexpr std::uint32_t kRecordBlockCount = 4;
 
 // Hash table record.
@@ -114,29 +116,45 @@ struct UrlRecord {
 std::optional<FileHeader> ParseHeader(ByteReader file);
 
 // The URL record at `offset`, or nullopt when no intact "URL " record head and fixed part lie
-// there. A record's strings must end inside its blocks (clipped to the file).
+// there. Its strings must end before `limit` (an absolute offset, clipped to the file); without
+// a limit, the end of the blocks the record claims.
+std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset, std::uint64_t limit);
 std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset);
 
 // A DOS date (low word) and time (high word) as a FILETIME, field by field with no time-zone
 // shift. Zero (no date) and invalid fields give a zero FILETIME.
 win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime);
 
+// Where a record lies: its offset and the end of the bytes that belong to it.
+struct RecordSpan {
+    std::uint32_t offset = 0;
+    std::uint64_t limit = 0;
+};
+
 // Walks the hash-table chain from the header's first table, in chain order and slot order, and
-// yields the offset of each slot that points at a "URL " record. Ends cleanly at a table that is
-// missing, misaligned, not "HASH", or already visited (a loop). Memory: one bit per block.
+// yields each slot that points at a "URL " record. Ends cleanly at a table that is missing,
+// misaligned, not "HASH", or already visited (a loop).
+// Each block belongs to at most one yielded record: a record whose first block an earlier one
+// already holds is passed over (a slot into another record, or a repeated slot), and a record
+// ends where another record's blocks begin or a block starts with a record signature. So the bytes
+// handed out over a whole walk never exceed the file's size, however the slots and block counts are
+// forged. Memory: two bits per block.
 class HashChainWalker {
 public:
     HashChainWalker() = default;
     HashChainWalker(ByteReader file, std::uint32_t firstTable);
 
-    std::optional<std::uint32_t> nextUrlRecord();
+    std::optional<RecordSpan> nextUrlRecord();
 
 private:
     bool enterTable(std::uint64_t offset);
     bool slotIsUrlRecord(std::uint32_t key, std::uint32_t target) const;
+    std::optional<RecordSpan> claimRecord(std::uint32_t offset);
+    bool startsRecord(std::uint64_t offset) const;
 
     ByteReader file_;
     std::vector<bool> visitedTables_;
+    std::vector<bool> claimedBlocks_;
     std::uint64_t table_ = 0; // offset of the current table; 0 when the walk is over
     std::uint64_t slot_ = 0;  // offset of the next slot to read
     std::uint64_t slotsEnd_ = 0;

@@ -119,8 +119,15 @@ std::vector<BrokenCase> brokenCases() {
         {"record claims no blocks",
          [](std::string& b) { put32(b, record(b, 1) + 4, 0); },
          {"http://zero.example/", "http://one.example/", "http://two.example/"}},
-        {"record claims every block",
-         [](std::string& b) { put32(b, record(b, 2) + 4, 0xFFFFFFFF); }, kAll},
+        {"records claim every block",
+         [](std::string& b) {
+             put32(b, record(b, 0) + 4, 0xFFFFFFFF);
+             put32(b, record(b, 2) + 4, 0xFFFFFFFF);
+         },
+         kAll},
+        {"repeated slot",
+         [](std::string& b) { put32(b, slot(1) + 4, record(b, 0)); },
+         {"http://zero.example/", "http://two.example/"}},
         {"absurd sub-folder count", [](std::string& b) { put32(b, 72, 0xFFFFFFFF); }, kAll},
     };
 }
