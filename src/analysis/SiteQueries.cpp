@@ -1,6 +1,7 @@
 // Per-site queries: what one site has left in each category of the snapshot.
 
 #include "analysis/CacheAnalyzer.h"
+#include "analysis/SiteLines.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
@@ -10,18 +11,9 @@
 
 namespace {
 
-// A media file of this size or less holds nothing worth showing (or is missing: -1).
-constexpr std::int32_t kMinMediaFileSize = 2;
-
-// Which line a matching copy gives, and whether its file must hold more than a stub.
-struct TLineRule {
-    bool HistoryLine = false; // the URL itself instead of the local file
-    bool NeedsMediaSize = false;
-};
-
-constexpr TLineRule kFileLines{};
-constexpr TLineRule kMediaLines{false, true};
-constexpr TLineRule kHistoryLines{true, false};
+using site_lines::GivesLine;
+using site_lines::LineOf;
+using site_lines::TLineRule;
 
 // A plain substring test; an empty site is in every URL. The library's search (a vectorised
 // scan for the first byte, then a compare) beat a shift-table search on real URL lists, where
@@ -43,16 +35,6 @@ void PrefetchUrl(const TCacheAnalyzer::TEntryList& list, std::size_t i) {
         __builtin_prefetch(url.data() + 64);
 }
 
-const std::string& LineOf(const TCacheAnalyzer::TEntryCopy& copy, TLineRule rule) {
-    return rule.HistoryLine ? copy.Info.SourceUrlName : copy.Info.LocalFileName;
-}
-
-bool GivesLine(const std::string& line, TLineRule rule) {
-    if (line.empty())
-        return false;
-    return !rule.NeedsMediaSize || GetLocalFileSize(line) > kMinMediaFileSize;
-}
-
 // The lines of the copies whose URL holds the site, as CR LF text. The counter is 0 until the
 // text is complete, so a failure part way leaves it at 0.
 std::string QuerySite(const TCacheAnalyzer::TEntryList& list, std::string_view Site, TLineRule rule,
@@ -61,23 +43,16 @@ std::string QuerySite(const TCacheAnalyzer::TEntryList& list, std::string_view S
     const std::string site = platform::AsciiLowerCase(Site);
 
     std::vector<const std::string*> lines;
-    std::size_t length = 0;
     for (std::size_t i = 0; i < list.size(); ++i) {
         PrefetchUrl(list, i + kPrefetchAhead);
         const TCacheAnalyzer::TEntryCopy& copy = list[i];
         if (!SiteFoundIn(site, copy.LowerUrl))
             continue;
         const std::string& line = LineOf(copy, rule);
-        if (!GivesLine(line, rule))
-            continue;
-        lines.push_back(&line);
-        length += line.size() + 2;
+        if (GivesLine(line, rule))
+            lines.push_back(&line);
     }
-
-    std::string text;
-    text.reserve(length);
-    for (const std::string* line : lines)
-        text.append(*line).append("\r\n");
+    std::string text = site_lines::JoinLineRefs(lines);
     counter = static_cast<std::int32_t>(lines.size());
     return text;
 }
@@ -93,25 +68,25 @@ std::int32_t GetLocalFileSize(std::string_view FileName) {
 }
 
 std::string TCacheAnalyzer::GetSiteImages(std::string_view Site) {
-    return QuerySite(FImages, Site, kFileLines, SiteImages);
+    return QuerySite(FImages, Site, site_lines::kFileLines, SiteImages);
 }
 
 std::string TCacheAnalyzer::GetSitePages(std::string_view Site) {
-    return QuerySite(FPages, Site, kFileLines, SitePages);
+    return QuerySite(FPages, Site, site_lines::kFileLines, SitePages);
 }
 
 std::string TCacheAnalyzer::GetSiteMedia(std::string_view Site) {
-    return QuerySite(FMedia, Site, kMediaLines, SiteMedia);
+    return QuerySite(FMedia, Site, site_lines::kMediaLines, SiteMedia);
 }
 
 std::string TCacheAnalyzer::GetSiteOther(std::string_view Site) {
-    return QuerySite(FOther, Site, kFileLines, SiteOther);
+    return QuerySite(FOther, Site, site_lines::kFileLines, SiteOther);
 }
 
 std::string TCacheAnalyzer::GetSiteCookies(std::string_view Site) {
-    return QuerySite(FCookies, Site, kFileLines, SiteCookies);
+    return QuerySite(FCookies, Site, site_lines::kFileLines, SiteCookies);
 }
 
 std::string TCacheAnalyzer::GetSiteHistory(std::string_view Site) {
-    return QuerySite(FHistory, Site, kHistoryLines, SiteHistory);
+    return QuerySite(FHistory, Site, site_lines::kHistoryLines, SiteHistory);
 }

@@ -1,4 +1,5 @@
 #include "analysis/CacheAnalyzer.h"
+#include "analysis/ManySites.h"
 #include "platform/CodePage.h"
 #include "platform/PathMapper.h"
 #include "urlcache-writer/UrlCacheWriter.h"
@@ -196,6 +197,38 @@ TEST_F(SiteQueriesTest, MediaSizeIsTheLow32BitsOfTheFileSize) {
     EXPECT_EQ(GetLocalFileSize(Path(kM0)), 0);
     EXPECT_EQ(GetLocalFileSize(Path(kGone)), -1);
     EXPECT_LT(GetLocalFileSize(Path(kHuge)), 0);
+}
+
+// The sweep over many sites must answer exactly as the queries do, also for sites that overlap,
+// repeat, occur twice in one URL or are empty.
+TEST_F(SiteQueriesTest, ManySitesAtOnceGiveWhatEachQueryGives) {
+    const std::vector<std::string> sites = {
+        "example.com",  "EXAMPLE.COM", "",       "www.example", "ample",
+        "e.c",          "m",           "mp3",    "a",           "nowhere.test",
+        "\xC9t\xE9.fr", "example.com", "alice@", "other.org",   "r.org/x"};
+    std::vector<TSiteTraces> swept;
+    std::vector<std::vector<std::int32_t>> sweptCounts;
+    QueryManySites(*analyzer_, sites, [&](std::size_t index, const TSiteTraces& traces) {
+        EXPECT_EQ(index, swept.size());
+        swept.push_back(traces);
+        const TCacheAnalyzer& a = *analyzer_;
+        sweptCounts.push_back(
+            {a.SitePages, a.SiteImages, a.SiteOther, a.SiteMedia, a.SiteCookies, a.SiteHistory});
+    });
+    ASSERT_EQ(swept.size(), sites.size());
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        const std::vector<Query> order = {Query::Pages, Query::Images,  Query::Other,
+                                          Query::Media, Query::Cookies, Query::History};
+        const std::string TSiteTraces::*texts[] = {&TSiteTraces::Pages,   &TSiteTraces::Images,
+                                                   &TSiteTraces::Other,   &TSiteTraces::Media,
+                                                   &TSiteTraces::Cookies, &TSiteTraces::History};
+        for (std::size_t q = 0; q < order.size(); ++q) {
+            std::int32_t counter = -1;
+            EXPECT_EQ(swept[i].*texts[q], Run(order[q], sites[i], counter))
+                << "site " << sites[i] << " query " << q;
+            EXPECT_EQ(sweptCounts[i][q], counter) << "site " << sites[i] << " query " << q;
+        }
+    }
 }
 
 } // namespace
