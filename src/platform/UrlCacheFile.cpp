@@ -135,20 +135,37 @@ std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset,
     return record;
 }
 
+namespace {
+
+// Days since 1601 of every DOS date word, or -1 for a word that is no date; built once, since
+// every entry converts two of them.
+const std::vector<std::int32_t>& dayOfDosDate() {
+    static const std::vector<std::int32_t> table = [] {
+        std::vector<std::int32_t> days(0x10000, -1);
+        for (unsigned date = 0; date < days.size(); ++date) {
+            const int year = 1980 + static_cast<int>(date >> 9);
+            const int month = static_cast<int>((date >> 5) & 0x0F);
+            const int day = static_cast<int>(date & 0x1F);
+            if (isValidDosDate(year, month, day))
+                days[date] = static_cast<std::int32_t>(daysSince1601(year, month, day));
+        }
+        return days;
+    }();
+    return table;
+}
+
+} // namespace
+
 win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime) {
-    const unsigned date = dosDateTime & 0xFFFF;
+    const std::int32_t days = dayOfDosDate()[dosDateTime & 0xFFFF];
     const unsigned time = dosDateTime >> 16;
-    const int year = 1980 + static_cast<int>(date >> 9);
-    const int month = static_cast<int>((date >> 5) & 0x0F);
-    const int day = static_cast<int>(date & 0x1F);
-    const int hour = static_cast<int>(time >> 11);
-    const int minute = static_cast<int>((time >> 5) & 0x3F);
-    const int second = static_cast<int>(time & 0x1F) * 2;
-    if (!isValidDosDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
+    const unsigned hour = time >> 11;
+    const unsigned minute = (time >> 5) & 0x3F;
+    const unsigned second = (time & 0x1F) * 2;
+    if (days < 0 || hour > 23 || minute > 59 || second > 59)
         return {};
     const std::uint64_t seconds =
-        static_cast<std::uint64_t>(daysSince1601(year, month, day)) * 86400 +
-        static_cast<std::uint64_t>(hour * 3600 + minute * 60 + second);
+        static_cast<std::uint64_t>(days) * 86400 + hour * 3600 + minute * 60 + second;
     const std::uint64_t ticks = seconds * 10'000'000;
     return {static_cast<win::DWORD>(ticks), static_cast<win::DWORD>(ticks >> 32)};
 }

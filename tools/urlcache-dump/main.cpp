@@ -6,6 +6,7 @@
 #include "platform/PathMapper.h"
 #include "platform/UrlCacheApi.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -58,77 +59,105 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     return options;
 }
 
-// Output through one large buffer; lines are never flushed one by one.
+// Output through one large buffer that each line is formatted straight into; lines are never
+// flushed one by one.
 class Output {
 public:
-    Output() { buffer_.reserve(kFlushAt + 4096); }
+    Output() : buffer_(kFlushAt) {}
     ~Output() { flush(); }
 
-    void text(const char* value) {
-        if (value)
-            buffer_.append(value);
-    }
-    void tab() { buffer_.push_back('\t'); }
-    void newline() {
-        buffer_.push_back('\n');
-        if (buffer_.size() >= kFlushAt)
+    // Makes room for `bytes` more; the writers below then need no checks of their own.
+    void reserve(std::size_t bytes) {
+        if (used_ + bytes > buffer_.size()) {
             flush();
+            if (bytes > buffer_.size())
+                buffer_.resize(bytes);
+        }
     }
+    void text(const char* value) {
+        if (value == nullptr)
+            return;
+        const std::size_t length = std::strlen(value);
+        reserve(length);
+        std::memcpy(buffer_.data() + used_, value, length);
+        used_ += length;
+    }
+    void put(char c) { buffer_[used_++] = c; }
     void decimal(win::DWORD value) {
-        char digits[16];
-        char* end = digits + sizeof digits;
-        char* at = end;
+        char digits[10];
+        int count = 0;
         do {
-            *--at = static_cast<char>('0' + value % 10);
+            digits[count++] = static_cast<char>('0' + value % 10);
             value /= 10;
         } while (value != 0);
-        buffer_.append(at, end);
+        while (count > 0)
+            put(digits[--count]);
     }
-    void hex(std::uint64_t value, int digits) {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-            buffer_.push_back(kHex[(value >> shift) & 0xF]);
+    // `bytes` bytes of `value` as hexadecimal digits, most significant first.
+    void hex(std::uint64_t value, int bytes) {
+        static const auto kPairs = [] {
+            std::array<char, 512> pairs{};
+            constexpr char kDigits[] = "0123456789ABCDEF";
+            for (int i = 0; i < 256; ++i) {
+                pairs[2 * i] = kDigits[i >> 4];
+                pairs[2 * i + 1] = kDigits[i & 0xF];
+            }
+            return pairs;
+        }();
+        char* at = buffer_.data() + used_ + 2 * bytes;
+        for (int i = 0; i < bytes; ++i, value >>= 8) {
+            at -= 2;
+            std::memcpy(at, &kPairs[2 * (value & 0xFF)], 2);
+        }
+        used_ += 2 * static_cast<std::size_t>(bytes);
     }
     void fileTime(const win::FILETIME& time) {
-        hex((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime, 16);
+        hex((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime, 8);
     }
     bool flush() {
-        const bool ok = std::fwrite(buffer_.data(), 1, buffer_.size(), stdout) == buffer_.size();
-        buffer_.clear();
+        const bool ok = std::fwrite(buffer_.data(), 1, used_, stdout) == used_;
+        used_ = 0;
         return ok && std::fflush(stdout) == 0;
     }
 
 private:
-    static constexpr std::size_t kFlushAt = 1 << 16;
-    std::string buffer_;
+    static constexpr std::size_t kFlushAt = 1 << 20;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
 };
+
+// Everything but the three strings takes at most this many bytes of a line.
+constexpr std::size_t kFixedColumnsBytes = 8 + 5 * 10 + 4 * 16 + 10 + 14;
 
 void printEntry(Output& out, const win::INTERNET_CACHE_ENTRY_INFOA& entry) {
     out.text(entry.lpszSourceUrlName);
-    out.tab();
+    out.reserve(1);
+    out.put('\t');
     out.text(entry.lpszLocalFileName);
-    out.tab();
-    out.hex(entry.CacheEntryType, 8);
-    out.tab();
+    out.reserve(kFixedColumnsBytes);
+    out.put('\t');
+    out.hex(entry.CacheEntryType, 4);
+    out.put('\t');
     out.decimal(entry.dwUseCount);
-    out.tab();
+    out.put('\t');
     out.decimal(entry.dwHitRate);
-    out.tab();
+    out.put('\t');
     out.decimal(entry.dwSizeLow);
-    out.tab();
+    out.put('\t');
     out.decimal(entry.dwSizeHigh);
     for (const win::FILETIME* time :
          {&entry.LastModifiedTime, &entry.ExpireTime, &entry.LastAccessTime, &entry.LastSyncTime}) {
-        out.tab();
+        out.put('\t');
         out.fileTime(*time);
     }
-    out.tab();
+    out.put('\t');
     out.decimal(entry.dwHeaderInfoSize);
-    out.tab();
+    out.put('\t');
     out.text(entry.lpszFileExtension);
-    out.tab();
+    out.reserve(12);
+    out.put('\t');
     out.decimal(entry.dwExemptDelta);
-    out.newline();
+    out.put('\n');
 }
 
 // One fetch under the size protocol: the buffer grows when the cache asks for more.
