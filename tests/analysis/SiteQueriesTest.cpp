@@ -197,6 +197,8 @@ TEST_F(SiteQueriesTest, MediaSizeIsTheLow32BitsOfTheFileSize) {
     EXPECT_EQ(GetLocalFileSize(Path(kM0)), 0);
     EXPECT_EQ(GetLocalFileSize(Path(kGone)), -1);
     EXPECT_LT(GetLocalFileSize(Path(kHuge)), 0);
+    const std::string folder = Path(kM3).substr(0, Path(kM3).rfind('\\'));
+    EXPECT_EQ(GetLocalFileSize(folder), 0) << folder;
 }
 
 // The sweep over many sites must answer exactly as the queries do, also for sites that overlap,

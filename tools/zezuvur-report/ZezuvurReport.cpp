@@ -43,7 +43,9 @@ std::optional<Options> ParseArguments(int argc, char** argv, bool& helpShown) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool takesValue = arg == "--profile" || arg == "--site";
-        if (takesValue && i + 1 >= argc) {
+        const bool missingValue =
+            takesValue && (i + 1 >= argc || (arg == "--profile" && argv[i + 1][0] == '\0'));
+        if (missingValue) {
             std::fprintf(stderr, "zezuvur-report: %s needs a value\n", argv[i]);
             return std::nullopt;
         }
