@@ -183,7 +183,10 @@ ProfileRoot CurrentProfile() {
     ProfileRoot root;
     const std::string profile = environment("ZEZUVUR_PROFILE");
     if (!profile.empty()) {
-        root.hostFolder = fs::path(profile).lexically_normal();
+        // Absolute, so that a relative setting such as "." still names the folder.
+        std::error_code error;
+        fs::path absolute = fs::absolute(profile, error);
+        root.hostFolder = (error ? fs::path(profile) : absolute).lexically_normal();
         fs::path named = root.hostFolder;
         if (!named.has_filename())
             named = named.parent_path();

@@ -45,6 +45,9 @@ TEST(PathMapper, ProfileComesFromTheEnvironment) {
     EXPECT_EQ(fromProfile.hostFolder, fs::path("/mnt/disk/Users/Alice/"));
     EXPECT_EQ(fromProfile.windowsFolder, "C:\\Users\\Alice");
     EXPECT_TRUE(fromProfile.driveRoot.empty());
+    env.set("ZEZUVUR_PROFILE", ".");
+    EXPECT_EQ(platform::CurrentProfile().windowsFolder,
+              "C:\\Users\\" + fs::current_path().filename().string());
 
     env.set("ZEZUVUR_PROFILE", nullptr);
     env.set("WINEPREFIX", "/opt/prefix");

@@ -56,6 +56,8 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             return std::nullopt;
         }
     }
+    if (options.profile && options.profile->empty())
+        return std::nullopt;
     return options;
 }
 

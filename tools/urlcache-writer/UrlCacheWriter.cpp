@@ -253,6 +253,13 @@ std::string backslashed(std::string text) {
     return text;
 }
 
+// A cached file is written only inside its folder.
+bool isPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
 void writeFile(const fs::path& path, std::string_view content) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -322,6 +329,8 @@ ProfileWriter::Container& ProfileWriter::containerFor(ContainerKind kind,
 }
 
 void ProfileWriter::add(ContainerKind kind, Entry entry, const ContainerOptions& options) {
+    if (entry.fileName && entry.fileContent && !isPlainFileName(*entry.fileName))
+        throw std::invalid_argument("not a plain file name: " + *entry.fileName);
     Container& container = containerFor(kind, options);
     container.index->add(entry);
     if (entry.fileName && entry.fileContent)
