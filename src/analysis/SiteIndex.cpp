@@ -98,7 +98,6 @@ void TCacheAnalyzer::CollectSiteUrl(TObject* /*Sender*/, bool& /*Cancel*/) {
 }
 
 std::string TCacheAnalyzer::GetSiteList() {
-    std::string result;
     // The pass borrows the enumerator's handler; whatever happens, the analyzer gets it back.
     struct TBorrowedHandler {
         TCacheAnalyzer& Owner;
@@ -118,6 +117,5 @@ std::string TCacheAnalyzer::GetSiteList() {
     TSiteNameSet sites;
     for (const std::string& url : *FSiteUrls)
         sites.Add(ExtractSiteName(url));
-    result = sites.SortedText();
-    return result;
+    return sites.SortedText();
 }
