@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -109,6 +111,7 @@ public:
     bool deliver(win::INTERNET_CACHE_ENTRY_INFOA* entry, DWORD* size) {
         const std::size_t needed = neededSize();
         if (needed > 0xFFFFFFFFu) {
+            pending_.reset(); // it can never be delivered: move on past it
             win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
@@ -234,6 +237,19 @@ Search* findSearch(win::HANDLE handle) {
     return found == all.open.end() ? nullptr : found->second.get();
 }
 
+// Runs one call; no exception leaves the cache calls. Running out of memory (a container too big
+// to hold) fails the call with ERROR_NOT_ENOUGH_MEMORY.
+template <typename Result, typename Call> Result guarded(Result failed, Call call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const std::exception&) {
+        win::SetLastError(win::ERROR_INVALID_PARAMETER);
+    }
+    return failed;
+}
+
 } // namespace
 
 namespace win {
@@ -241,47 +257,52 @@ namespace win {
 HANDLE FindFirstUrlCacheEntryExA(LPCSTR pattern, DWORD /*flags*/, DWORD filter, GROUPID group,
                                  INTERNET_CACHE_ENTRY_INFOA* entryInfo, LPDWORD entryInfoSize,
                                  LPVOID, LPDWORD, LPVOID) {
-    if (entryInfoSize == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto containers = SelectContainers(FindContainers(platform::CurrentProfile()), pattern);
-    if (containers.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    SearchKey key{pattern == nullptr, pattern ? pattern : "", filter, group, stampsOf(containers)};
-    std::unique_ptr<Search> search = takeParked(key);
-    if (!search)
-        search = std::make_unique<Search>(std::move(containers), filter, group);
-    if (!search->preparePending()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return nullptr;
-    }
-    if (!search->deliver(entryInfo, entryInfoSize)) {
-        if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-            park(std::move(search), std::move(key));
-        return nullptr;
-    }
-    return registerSearch(std::move(search));
+    return guarded(static_cast<HANDLE>(nullptr), [&]() -> HANDLE {
+        if (entryInfoSize == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        auto containers = SelectContainers(FindContainers(platform::CurrentProfile()), pattern);
+        if (containers.empty()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return nullptr;
+        }
+        SearchKey key{pattern == nullptr, pattern ? pattern : "", filter, group,
+                      stampsOf(containers)};
+        std::unique_ptr<Search> search = takeParked(key);
+        if (!search)
+            search = std::make_unique<Search>(std::move(containers), filter, group);
+        if (!search->preparePending()) {
+            SetLastError(ERROR_NO_MORE_ITEMS);
+            return nullptr;
+        }
+        if (!search->deliver(entryInfo, entryInfoSize)) {
+            if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+                park(std::move(search), std::move(key));
+            return nullptr;
+        }
+        return registerSearch(std::move(search));
+    });
 }
 
 BOOL FindNextUrlCacheEntryExA(HANDLE handle, INTERNET_CACHE_ENTRY_INFOA* entryInfo,
                               LPDWORD entryInfoSize, LPVOID, LPDWORD, LPVOID) {
-    Search* search = findSearch(handle);
-    if (search == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (entryInfoSize == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!search->preparePending()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
-    }
-    return search->deliver(entryInfo, entryInfoSize) ? TRUE : FALSE;
+    return guarded(FALSE, [&]() -> BOOL {
+        Search* search = findSearch(handle);
+        if (search == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (entryInfoSize == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (!search->preparePending()) {
+            SetLastError(ERROR_NO_MORE_ITEMS);
+            return FALSE;
+        }
+        return search->deliver(entryInfo, entryInfoSize) ? TRUE : FALSE;
+    });
 }
 
 BOOL FindCloseUrlCache(HANDLE handle) {

@@ -295,7 +295,12 @@ std::optional<UrlCacheFile> UrlCacheFile::FromBytes(std::string_view bytes) {
 }
 
 std::optional<UrlCacheFile> UrlCacheFile::Load(const std::filesystem::path& path) {
-    auto content = ReadWholeFileReadOnly(path);
+    std::optional<FileBytes> content;
+    try {
+        content = ReadWholeFileReadOnly(path);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt; // too big to hold: skipped like any unreadable container
+    }
     if (!content)
         return std::nullopt;
     auto header = ParseHeader(ByteReader(content->data(), content->size()));

@@ -14,11 +14,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::uint32_t kBlock = 128;
-constexpr std::uint32_t kRecordsStart = 0x4000;
+constexpr std::uint32_t kRecordsStart = kFirstHashTable;
 constexpr std::uint32_t kFileGrowth = 0x8000;
-constexpr std::uint32_t kTableBlocks = 32;
-constexpr std::uint32_t kTableBytes = kTableBlocks * kBlock;
-constexpr std::uint32_t kSlotsPerTable = (kTableBytes - 16) / 8;
+constexpr std::uint32_t kTableBytes = kHashTableBytes;
+constexpr std::uint32_t kTableBlocks = kTableBytes / kBlock;
+constexpr std::uint32_t kSlotsPerTable = kSlotsPerHashTable;
 constexpr std::uint32_t kUrlHead = 0x68; // the fixed part of a URL record; strings follow it
 constexpr std::uint32_t kBitmapStart = 0x250;
 constexpr std::uint64_t kCacheLimit = 256ull << 20;

@@ -20,6 +20,14 @@ enum class ContainerKind { Content, Cookies, History };
 // Where a record's file lies: a cache sub-folder by index, or the container folder itself.
 constexpr std::uint8_t kContainerFolder = 0xFE;
 
+// How the writer lays out an index.dat, for tests that edit its bytes: the first hash table at
+// kFirstHashTable, each table kHashTableBytes long with kSlotsPerHashTable slots (filled in the
+// order the entries were added) and followed by the URL records it points at, each in whole
+// 128-byte blocks; then the next table. The file is padded to a multiple of 32 KiB.
+constexpr std::uint32_t kFirstHashTable = 0x4000;
+constexpr std::uint32_t kHashTableBytes = 0x1000;
+constexpr std::uint32_t kSlotsPerHashTable = (kHashTableBytes - 16) / 8;
+
 struct Entry {
     std::string url;                        // stored as given (bytes), NUL added
     std::optional<std::string> fileName;    // name only; nullopt: the record has no file name
