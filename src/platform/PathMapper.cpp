@@ -1,9 +1,12 @@
 #include "PathMapper.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -98,19 +101,82 @@ std::optional<WindowsPath> parseAbsolute(std::string_view path) {
     return WindowsPath{drive, std::move(*components)};
 }
 
-// The entry of `folder` named like `name` ignoring ASCII case; the exact name wins, then the
-// first match in name order so that the result does not depend on directory order.
+std::string asciiLowerCopy(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = asciiLower(c);
+    return lower;
+}
+
+// The names of one folder by their ASCII-lower-cased form, kept while the folder is unchanged,
+// so that looking up many missing files in a big cache folder reads that folder once and not
+// once per file.
+class FolderListings {
+public:
+    std::optional<std::string> find(const fs::path& folder, const std::string& name) {
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            return std::nullopt;
+        std::lock_guard guard(lock_);
+        Listing& listing = listingFor(folder, info);
+        auto found = listing.names.find(asciiLowerCopy(name));
+        if (found == listing.names.end())
+            return std::nullopt;
+        return found->second;
+    }
+
+private:
+    struct Listing {
+        dev_t device = 0;
+        ino_t inode = 0;
+        timespec modified{};
+        std::unordered_map<std::string, std::string> names; // lower-cased -> as on disk
+    };
+
+    static bool unchanged(const Listing& listing, const struct stat& info) {
+        return listing.device == info.st_dev && listing.inode == info.st_ino &&
+               listing.modified.tv_sec == info.st_mtim.tv_sec &&
+               listing.modified.tv_nsec == info.st_mtim.tv_nsec;
+    }
+
+    Listing& listingFor(const fs::path& folder, const struct stat& info) {
+        const std::string key = folder.string();
+        auto cached = listings_.find(key);
+        if (cached != listings_.end() && unchanged(cached->second, info))
+            return cached->second;
+        if (listings_.size() >= kMaxFolders)
+            listings_.clear();
+        Listing& listing = listings_[key];
+        listing = Listing{info.st_dev, info.st_ino, info.st_mtim, {}};
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            std::string actual = it->path().filename().string();
+            auto [slot, added] = listing.names.try_emplace(asciiLowerCopy(actual), actual);
+            // Of names that differ only in case, the first in name order wins, whatever order
+            // the folder lists them in.
+            if (!added && actual < slot->second)
+                slot->second = std::move(actual);
+        }
+        return listing;
+    }
+
+    static constexpr std::size_t kMaxFolders = 64;
+    std::mutex lock_;
+    std::unordered_map<std::string, Listing> listings_;
+};
+
+FolderListings& folderListings() {
+    static FolderListings instance;
+    return instance;
+}
+
+// The entry of `folder` named like `name` ignoring ASCII case; the exact name wins.
 std::optional<std::string> findIgnoringCase(const fs::path& folder, const std::string& name) {
     std::error_code error;
     if (fs::exists(folder / name, error))
         return name;
-    std::optional<std::string> best;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::string candidate = it->path().filename().string();
-        if (equalIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
-            best = std::move(candidate);
-    }
-    return best;
+    return folderListings().find(folder, name);
 }
 
 fs::path resolveBelow(const fs::path& base, const std::vector<std::string>& components,

@@ -111,6 +111,11 @@ TEST(PathMapper, FallsBackToCaseInsensitiveComponents) {
     // A missing component keeps the given spelling from there on.
     EXPECT_EQ(HostPathFromWindows(profile, "C:\\Users\\Carol\\APPDATA\\Roaming\\x"),
               base / "Carol" / "AppData" / "Roaming" / "x");
+    // A folder that changes is read again.
+    fs::rename(base / "Carol" / "AppData" / "Local" / "File[1].TXT",
+               base / "Carol" / "AppData" / "Local" / "FILE[1].txt");
+    EXPECT_EQ(HostPathFromWindows(profile, "C:\\Users\\carol\\appdata\\LOCAL\\file[1].txt"),
+              base / "Carol" / "AppData" / "Local" / "FILE[1].txt");
     fs::remove_all(base);
 }
 
