@@ -30,6 +30,20 @@ win::HANDLE FailingFindFirst(win::LPCSTR, win::DWORD, win::DWORD, win::GROUPID,
     throw std::runtime_error("cache went away");
 }
 
+// Whether a splash saying what the program does was on screen when the cache was first read.
+bool gSplashWhileReading = false;
+win::HANDLE WatchingFindFirst(win::LPCSTR pattern, win::DWORD flags, win::DWORD filter,
+                              win::GROUPID group, win::INTERNET_CACHE_ENTRY_INFOA* info,
+                              win::LPDWORD size, win::LPVOID r1, win::LPDWORD r2, win::LPVOID r3) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* splash = qobject_cast<QSplashScreen*>(window);
+        if (splash && splash->isVisible() && splash->windowFlags() & Qt::WindowStaysOnTopHint)
+            gSplashWhileReading = true;
+    }
+    return IECacheTesting::DefaultUrlCacheCalls().findFirst(pattern, flags, filter, group, info,
+                                                            size, r1, r2, r3);
+}
+
 // Makes every read of the cache throw while it lives.
 class FailingCache {
 public:
@@ -47,7 +61,12 @@ private:
 TEST(MainWindow, StartsOnTheFirstSiteBehindASplash) {
     TwoSiteProfile profile;
     ErrorBoxRecorder errors;
+    auto calls = IECacheTesting::DefaultUrlCacheCalls();
+    calls.findFirst = &WatchingFindFirst;
+    const auto previous = IECacheTesting::SetUrlCacheCalls(calls);
     TfrmZezuvurMain window;
+    IECacheTesting::SetUrlCacheCalls(previous);
+    EXPECT_TRUE(gSplashWhileReading);
     EXPECT_TRUE(errors.boxes.empty());
     EXPECT_FALSE(AnySplashLeft());
     EXPECT_FALSE(window.isVisible()); // shown by the caller's event loop

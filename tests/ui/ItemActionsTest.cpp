@@ -252,13 +252,32 @@ TEST_F(ItemActions, ArrowKeysThroughImagesPreviewEachAndOtherTabsLeaveItAlone) {
     EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile("c[1].bmp"));
 }
 
-TEST_F(ItemActions, PreviewOfAFileThatIsNoPictureIsEmptyNotAnError) {
+// Two frames of 2 x 2 pixels that loop.
+const char kAnimatedGif[] =
+    "\x47\x49\x46\x38\x39\x61\x02\x00\x02\x00\xf1\x00\x00\xff\x00\x00\x00\xff\x00\x00\x00\xff\xff"
+    "\xff\xff\x21\xff\x0b\x4e\x45\x54\x53\x43\x41\x50\x45\x32\x2e\x30\x03\x01\x00\x00\x00\x21\xf9"
+    "\x04\x00\x0a\x00\x00\x00\x2c\x00\x00\x00\x00\x02\x00\x02\x00\x00\x02\x03\x04\x80\x02\x00\x21"
+    "\xf9\x04\x00\x0a\x00\x00\x00\x2c\x00\x00\x00\x00\x02\x00\x02\x00\x00\x02\x03\x4c\x92\x02\x00"
+    "\x3b";
+
+TEST_F(ItemActions, PreviewAnimatesGifsAndStaysEmptyForWhatItCannotDecode) {
+    profile.AddContent("http://gamma.example/anim.gif", "anim[1].gif",
+                       std::string(kAnimatedGif, sizeof kAnimatedGif - 1));
     profile.AddContent("http://gamma.example/fake.gif", "fake[1].gif", "<script>x</script>");
     Load();
-    frame.lbxImages->setFocus();
-    QTest::keyClick(frame.lbxImages, Qt::Key_End);
-    EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile("fake[1].gif"));
-    EXPECT_FALSE(frame.imgPreview->HasPicture());
+    const std::pair<const char*, bool> files[] = {{"anim[1].gif", true}, {"fake[1].gif", false}};
+    for (const auto& [name, decodable] : files) {
+        int index = -1;
+        for (int i = 0; i < frame.lbxImages->Count(); ++i)
+            if (frame.lbxImages->Item(i) == name)
+                index = i;
+        ASSERT_GE(index, 0) << name;
+        const QRect item = frame.lbxImages->visualRect(frame.lbxImages->model()->index(index, 0));
+        QTest::mouseClick(frame.lbxImages->viewport(), Qt::LeftButton, {}, item.center());
+        EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile(name));
+        EXPECT_EQ(frame.imgPreview->HasPicture(), decodable) << name;
+        EXPECT_EQ(frame.imgPreview->IsAnimated(), decodable) << name;
+    }
     EXPECT_TRUE(errors.boxes.empty());
 }
 
