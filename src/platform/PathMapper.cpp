@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <time.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -130,8 +131,17 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         timespec modified{};
+        bool settled = false; // changed long enough ago for its time stamp to tell changes apart
         std::unordered_map<std::string, std::string> names; // lower-cased -> as on disk
     };
+
+    // File systems stamp changes with a coarse clock, so two changes close together may leave
+    // the same time stamp: a listing taken soon after a change is not trusted again.
+    static bool settledSince(const timespec& modified) {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return now.tv_sec - modified.tv_sec > 2;
+    }
 
     static bool unchanged(const Listing& listing, const struct stat& info) {
         return listing.device == info.st_dev && listing.inode == info.st_ino &&
@@ -142,12 +152,12 @@ private:
     Listing& listingFor(const fs::path& folder, const struct stat& info) {
         const std::string key = folder.string();
         auto cached = listings_.find(key);
-        if (cached != listings_.end() && unchanged(cached->second, info))
+        if (cached != listings_.end() && cached->second.settled && unchanged(cached->second, info))
             return cached->second;
         if (listings_.size() >= kMaxFolders)
             listings_.clear();
         Listing& listing = listings_[key];
-        listing = Listing{info.st_dev, info.st_ino, info.st_mtim, {}};
+        listing = Listing{info.st_dev, info.st_ino, info.st_mtim, settledSince(info.st_mtim), {}};
         std::error_code error;
         for (fs::directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error)) {
