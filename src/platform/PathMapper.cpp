@@ -131,16 +131,21 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         timespec modified{};
-        bool settled = false; // changed long enough ago for its time stamp to tell changes apart
+        bool settled = false; // taken long enough after the last change to be trusted
         std::unordered_map<std::string, std::string> names; // lower-cased -> as on disk
     };
 
-    // File systems stamp changes with a coarse clock, so two changes close together may leave
-    // the same time stamp: a listing taken soon after a change is not trusted again.
+    // File systems stamp changes with a coarse clock (a few milliseconds), so a change made in
+    // the same tick as the one before leaves the same time stamp. A listing taken well after the
+    // folder's last change is safe: any later change gets a later stamp. One taken right after
+    // a change is read again next time.
     static bool settledSince(const timespec& modified) {
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        return now.tv_sec - modified.tv_sec > 2;
+        const std::int64_t elapsedNs =
+            (std::int64_t{now.tv_sec} - modified.tv_sec) * 1'000'000'000 +
+            (now.tv_nsec - modified.tv_nsec);
+        return elapsedNs > 100'000'000;
     }
 
     static bool unchanged(const Listing& listing, const struct stat& info) {
