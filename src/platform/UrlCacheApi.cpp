@@ -1,6 +1,7 @@
 #include "UrlCacheApi.h"
 
 #include "LastError.h"
+#include "UrlCacheEntry.h"
 #include "UrlCacheFile.h"
 #include "UrlCacheProfile.h"
 
@@ -18,27 +19,15 @@ namespace {
 using namespace platform::urlcache;
 using win::DWORD;
 
-// One container while a search reads it: its bytes, the Windows-form folder of each sub-folder
-// index (with the trailing '\'), and where the walk stands.
+// One container while a search reads it: its bytes, the folders of its files, and where the
+// walk stands.
 struct OpenContainer {
     UrlCacheFile file;
-    std::string containerFolder;
-    std::vector<std::string> subFolders;
+    EntryFolders folders;
     HashChainWalker walker;
 
     OpenContainer(UrlCacheFile loaded, const std::string& windowsFolder)
-        : file(std::move(loaded)), containerFolder(windowsFolder + '\\') {
-        subFolders.reserve(file.header().subFolders.size());
-        // A nameless table entry leaves its files in the container folder itself.
-        for (const SubFolder& folder : file.header().subFolders)
-            subFolders.push_back(folder.name.empty() ? containerFolder
-                                                     : containerFolder + folder.name + '\\');
-        walker = file.walk();
-    }
-
-    const std::string& folderOf(std::uint8_t index) const {
-        return index < subFolders.size() ? subFolders[index] : containerFolder;
-    }
+        : file(std::move(loaded)), folders(file.header(), windowsFolder), walker(file.walk()) {}
 };
 
 // What identifies the files a search would read, so that a search parked after a size query is
@@ -138,49 +127,10 @@ private:
         return false;
     }
 
-    static std::size_t stringSize(const std::optional<std::string_view>& text) {
-        return text ? text->size() + 1 : 0;
-    }
-
-    std::size_t neededSize() const {
-        const UrlRecord& record = *pending_;
-        std::size_t size = sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
-        size +=
-            stringSize(record.url) + stringSize(record.headerInfo) + stringSize(record.extension);
-        if (record.fileName)
-            size += current_->folderOf(record.subFolderIndex).size() + record.fileName->size() + 1;
-        return size;
-    }
+    std::size_t neededSize() const { return EntrySize(*pending_, current_->folders); }
 
     void fill(win::INTERNET_CACHE_ENTRY_INFOA* entry) const {
-        const UrlRecord& record = *pending_;
-        char* out = reinterpret_cast<char*>(entry) + sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
-        auto put = [&out](std::string_view head, std::string_view tail = {}) {
-            char* start = out;
-            out = std::copy(head.begin(), head.end(), out);
-            out = std::copy(tail.begin(), tail.end(), out);
-            *out++ = '\0';
-            return start;
-        };
-        *entry = win::INTERNET_CACHE_ENTRY_INFOA{};
-        entry->dwStructSize = sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
-        entry->lpszSourceUrlName = record.url ? put(*record.url) : nullptr;
-        entry->lpszLocalFileName =
-            record.fileName ? put(current_->folderOf(record.subFolderIndex), *record.fileName)
-                            : nullptr;
-        entry->CacheEntryType = record.entryType;
-        entry->dwUseCount = record.useCount;
-        entry->dwHitRate = record.hitRate;
-        entry->dwSizeLow = static_cast<DWORD>(record.size);
-        entry->dwSizeHigh = static_cast<DWORD>(record.size >> 32);
-        entry->LastModifiedTime = record.lastModified;
-        entry->ExpireTime = FileTimeFromDosDateTime(record.expireDosDateTime);
-        entry->LastAccessTime = record.lastAccess;
-        entry->LastSyncTime = FileTimeFromDosDateTime(record.lastSyncDosDateTime);
-        entry->lpHeaderInfo = record.headerInfo ? put(*record.headerInfo) : nullptr;
-        entry->dwHeaderInfoSize = record.headerInfoSize;
-        entry->lpszFileExtension = record.extension ? put(*record.extension) : nullptr;
-        entry->dwExemptDelta = record.exemptDelta;
+        FillEntry(*pending_, current_->folders, entry);
     }
 
     std::vector<ContainerLocation> containers_;

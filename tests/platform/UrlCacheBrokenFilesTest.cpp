@@ -3,6 +3,7 @@
 // container must still enumerate, and the damaged one yields what can still be read.
 
 #include "UrlCacheTestSupport.h"
+#include "platform/UrlCacheEntry.h"
 #include "platform/UrlCacheFile.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
@@ -171,6 +172,14 @@ TEST_F(BrokenContainer, YieldsWhatCanBeReadAndSkipsTheRest) {
         c.edit(bytes);
         writeContent(bytes);
         EXPECT_EQ(urlsOf(""), c.expectedUrls);
+        // The same container image in memory gives the same entries.
+        std::vector<std::string> inMemory;
+        if (auto file = fmt::UrlCacheFile::FromBytes(bytes)) {
+            fmt::ForEachEntry(*file, "C:\\x", ~0u, [&](const auto& entry, std::size_t) {
+                inMemory.push_back(entry.lpszSourceUrlName ? entry.lpszSourceUrlName : "<null>");
+            });
+        }
+        EXPECT_EQ(inMemory, c.expectedUrls);
         std::vector<std::string> all = c.expectedUrls;
         all.push_back("Cookie:alice@sound.example/");
         EXPECT_EQ(urlsOf(nullptr), all);
