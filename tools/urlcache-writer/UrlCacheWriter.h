@@ -70,7 +70,9 @@ public:
 
     // Where that container's index.dat is (or will be) on this host.
     std::filesystem::path indexPath(ContainerKind kind, bool lowIntegrity = false) const;
-    // The Windows-form full path that the reader reports for a file of that container.
+    // The Windows-form full path that the reader reports for a file of that container: below
+    // C:\users\NAME for a profile folder at .../drive_c/users/NAME (read through a Wine prefix),
+    // else below C:\Users\<folder name> (read through ZEZUVUR_PROFILE).
     std::string windowsFilePath(ContainerKind kind, const Entry& entry,
                                 bool lowIntegrity = false) const;
 
