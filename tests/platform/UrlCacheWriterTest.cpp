@@ -14,9 +14,9 @@ std::vector<Entry> entries(int count) {
     std::vector<Entry> list;
     for (int i = 0; i < count; ++i) {
         Entry entry;
-        entry.url = "http://w.example/" + std::to_string(i);
+        entry.url = std::string("http://w.example/").append(std::to_string(i));
         if (i % 4 != 3)
-            entry.fileName = "f" + std::to_string(i);
+            entry.fileName = std::string("f").append(std::to_string(i));
         entry.subFolder = static_cast<std::uint8_t>(i % 3); // index 2 is past a two-folder table
         entry.size = 1000 + i;
         list.push_back(entry);
@@ -83,7 +83,7 @@ TEST(UrlCacheWriter, RefusesFileNamesThatLeaveTheirFolder) {
         Entry entry;
         entry.url = "http://x/";
         entry.fileName = name;
-        entry.fileContent = "x";
+        entry.fileContent.emplace(1, 'x');
         EXPECT_THROW(writer.add(ContainerKind::Content, entry), std::invalid_argument) << name;
     }
     std::filesystem::remove_all(folder);

@@ -67,10 +67,11 @@ inline ToolResult RunProgram(const std::filesystem::path& program,
     ScratchFolder scratch;
     std::string command = ShellQuoted(program.string());
     for (const std::string& argument : arguments)
-        command += " " + ShellQuoted(argument);
+        command.append(" ").append(ShellQuoted(argument));
     const auto out = scratch.path() / "out";
     const auto err = scratch.path() / "err";
-    command += " >" + ShellQuoted(out.string()) + " 2>" + ShellQuoted(err.string());
+    command.append(" >").append(ShellQuoted(out.string()));
+    command.append(" 2>").append(ShellQuoted(err.string()));
     ToolResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

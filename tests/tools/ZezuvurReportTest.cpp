@@ -92,10 +92,11 @@ protected:
             binDir ? fs::path(binDir) : fs::read_symlink("/proc/self/exe").parent_path();
         std::string command = Quoted((tools / "zezuvur-report").string());
         for (const std::string& arg : args)
-            command += " " + Quoted(arg);
+            command.append(" ").append(Quoted(arg));
         const fs::path out = *root_ / "out.txt";
         const fs::path err = *root_ / "err.txt";
-        command += " >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
+        command.append(" >").append(Quoted(out.string()));
+        command.append(" 2>").append(Quoted(err.string()));
         RunResult result;
         const int raw = std::system(command.c_str());
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
