@@ -1,0 +1,132 @@
+// Feeds arbitrary bytes as the index.dat files of a profile to the URL cache calls and walks
+// every search to its end the way the enumerator does: size query, fetch into a block of exactly
+// that size, next, close. Any read outside the file or the block, any undefined behaviour, a
+// search left open or an entry that points outside its block stops the run.
+
+#include "UrlCacheInput.h"
+
+#include "platform/LastError.h"
+#include "platform/UrlCacheApi.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A profile folder made once per run and removed at a normal exit.
+struct Profile {
+    fs::path base;
+    fs::path folder;
+    std::array<fs::path, zz_fuzz::kContainerFolders.size()> indexFiles;
+
+    Profile() {
+        std::string pattern = (fs::temp_directory_path() / "zz-fuzz-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        base = pattern;
+        folder = base / "fuzz";
+        for (std::size_t i = 0; i < indexFiles.size(); ++i) {
+            const fs::path container = folder / zz_fuzz::kContainerFolders[i];
+            fs::create_directories(container);
+            indexFiles[i] = container / "index.dat";
+        }
+        ::setenv("ZEZUVUR_PROFILE", folder.c_str(), 1);
+    }
+    ~Profile() {
+        std::error_code ignored;
+        fs::remove_all(base, ignored);
+    }
+};
+
+const Profile& TheProfile() {
+    static const Profile profile;
+    return profile;
+}
+
+void Check(bool condition) {
+    if (!condition)
+        __builtin_trap();
+}
+
+// A string the entry hands out must end inside the entry's own block.
+void CheckInside(const char* text, const unsigned char* block, std::size_t size) {
+    if (text == nullptr)
+        return;
+    const auto* start = reinterpret_cast<const unsigned char*>(text);
+    Check(start >= block && start < block + size);
+    Check(std::memchr(start, 0, static_cast<std::size_t>(block + size - start)) != nullptr);
+}
+
+void CheckEntry(const unsigned char* block, std::size_t size) {
+    const auto* entry = reinterpret_cast<const win::INTERNET_CACHE_ENTRY_INFOA*>(block);
+    Check(entry->dwStructSize == sizeof(win::INTERNET_CACHE_ENTRY_INFOA));
+    CheckInside(entry->lpszSourceUrlName, block, size);
+    CheckInside(entry->lpszLocalFileName, block, size);
+    CheckInside(entry->lpszFileExtension, block, size);
+    if (entry->lpHeaderInfo != nullptr) {
+        const auto* header = reinterpret_cast<const unsigned char*>(entry->lpHeaderInfo);
+        Check(header >= block && entry->dwHeaderInfoSize <= size &&
+              header + entry->dwHeaderInfoSize <= block + size);
+    }
+}
+
+// One fetch: the size query, then the fetch into a block of exactly the size asked for.
+template <typename Call> bool Fetch(Call call) {
+    win::DWORD size = 0;
+    if (call(nullptr, &size))
+        __builtin_trap(); // a fetch without a block cannot succeed
+    if (win::GetLastError() != win::ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    Check(size >= sizeof(win::INTERNET_CACHE_ENTRY_INFOA));
+    auto block = std::make_unique<unsigned char[]>(size);
+    win::DWORD given = size;
+    if (!call(reinterpret_cast<win::INTERNET_CACHE_ENTRY_INFOA*>(block.get()), &given))
+        return false;
+    Check(given == size);
+    CheckEntry(block.get(), size);
+    return true;
+}
+
+void EnumerateAll(const char* pattern) {
+    win::HANDLE search = nullptr;
+    const bool first = Fetch([&](win::INTERNET_CACHE_ENTRY_INFOA* entry, win::DWORD* size) {
+        search = win::FindFirstUrlCacheEntryExA(pattern, 0, 0xFFFFFFFF, 0, entry, size, nullptr,
+                                                nullptr, nullptr);
+        return search != nullptr;
+    });
+    if (!first) {
+        Check(search == nullptr);
+        return;
+    }
+    while (Fetch([&](win::INTERNET_CACHE_ENTRY_INFOA* entry, win::DWORD* size) {
+        return win::FindNextUrlCacheEntryExA(search, entry, size, nullptr, nullptr, nullptr) != 0;
+    })) {
+    }
+    Check(win::FindCloseUrlCache(search) != 0);
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const Profile& profile = TheProfile();
+    const auto parts =
+        zz_fuzz::SplitParts(std::string_view(reinterpret_cast<const char*>(data), size));
+    for (std::size_t i = 0; i < profile.indexFiles.size(); ++i)
+        WriteFile(profile.indexFiles[i], i < parts.size() ? parts[i] : std::string_view());
+    for (const char* pattern : {static_cast<const char*>(nullptr), "", "Cookie:", "Visited:"})
+        EnumerateAll(pattern);
+    Check(platform::OpenUrlCacheSearchCount() == 0);
+    return 0;
+}
