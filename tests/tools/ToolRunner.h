@@ -28,9 +28,13 @@ inline std::string ShellQuoted(const std::string& argument) {
     return quoted + "'";
 }
 
+// ZEZUVUR_BIN_DIR names the tools' folder; without it they sit beside the test binary.
 inline std::filesystem::path ToolPath(const std::string& tool) {
     const char* dir = std::getenv("ZEZUVUR_BIN_DIR");
-    return std::filesystem::path(dir ? dir : ".") / tool;
+    const std::filesystem::path folder =
+        dir ? std::filesystem::path(dir)
+            : std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    return folder / tool;
 }
 
 inline std::string ReadFile(const std::filesystem::path& file) {
