@@ -1,7 +1,8 @@
-// Damaged and hostile containers: each case breaks one promise of the format in the content
-// container of a profile whose cookie container is sound. Nothing may crash or hang, the sound
-// container must still enumerate, and the damaged one yields what can still be read.
+// Damaged and hostile containers (BrokenContainerCases.h) in the content container of a profile
+// whose cookie container is sound. Nothing may crash or hang, the sound container must still
+// enumerate, and the damaged one yields what can still be read.
 
+#include "BrokenContainerCases.h"
 #include "UrlCacheTestSupport.h"
 #include "platform/UrlCacheEntry.h"
 #include "platform/UrlCacheFile.h"
@@ -16,122 +17,7 @@
 namespace {
 
 using namespace urlcache_writer;
-namespace fmt = platform::urlcache;
-
-void put32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes.at(at + i) = static_cast<char>(value >> (8 * i));
-}
-
-std::uint32_t get32(const std::string& bytes, std::size_t at) {
-    return *platform::ByteReader(bytes).u32(at);
-}
-
-constexpr std::uint32_t kTable = 0x4000;
-std::size_t slot(int index) {
-    return kTable + fmt::kHashFirstSlot + fmt::kHashSlotSize * index;
-}
-// The offset of the record that slot `index` of the first table points at.
-std::uint32_t record(const std::string& bytes, int index) {
-    return get32(bytes, slot(index) + 4);
-}
-
-std::vector<Entry> threeEntries() {
-    std::vector<Entry> entries;
-    for (const char* name : {"zero", "one", "two"}) {
-        Entry entry;
-        entry.url = std::string("http://") + name + ".example/";
-        entry.fileName = std::string(name) + ".htm";
-        entry.headerInfo = "HTTP/1.1 200 OK\r\n";
-        entry.extension = "htm";
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
-using Edit = std::function<void(std::string&)>;
-
-struct BrokenCase {
-    const char* name;
-    Edit edit;
-    std::vector<std::string> expectedUrls; // "<null>" where the URL cannot be read
-};
-
-const std::vector<std::string> kAll = {"http://zero.example/", "http://one.example/",
-                                       "http://two.example/"};
-
-std::vector<BrokenCase> brokenCases() {
-    return {
-        {"bad signature", [](std::string& b) { b[0] = 'X'; }, {}},
-        {"signature without NUL", [](std::string& b) { b[27] = '!'; }, {}},
-        {"cut inside the header", [](std::string& b) { b.resize(60); }, {}},
-        {"cut inside the sub-folder table", [](std::string& b) { b.resize(90); }, {}},
-        {"zero-length file", [](std::string& b) { b.clear(); }, {}},
-        {"no hash table", [](std::string& b) { put32(b, 32, 0); }, {}},
-        {"first table past the end", [](std::string& b) { put32(b, 32, 0xFFFFFF80); }, {}},
-        {"first table misaligned", [](std::string& b) { put32(b, 32, kTable + 8); }, {}},
-        {"table loops to itself", [](std::string& b) { put32(b, kTable + 8, kTable); }, kAll},
-        {"chain past the end", [](std::string& b) { put32(b, kTable + 8, 0x7FFFFF80); }, kAll},
-        {"chain to a URL record", [](std::string& b) { put32(b, kTable + 8, record(b, 0)); }, kAll},
-        {"table blocks past the end", [](std::string& b) { put32(b, kTable + 4, 0xFFFFFFFF); },
-         kAll},
-        {"cut inside the slots", [](std::string& b) { b.resize(slot(1) + 4); }, {}},
-        {"cut inside a record",
-         [](std::string& b) { b.resize(record(b, 2) + 40); },
-         {"http://zero.example/", "http://one.example/"}},
-        {"slot past the end",
-         [](std::string& b) { put32(b, slot(1) + 4, 0xFFFFFF00); },
-         {"http://zero.example/", "http://two.example/"}},
-        {"slot inside another record",
-         [](std::string& b) { put32(b, slot(1) + 4, record(b, 0) + 64); },
-         {"http://zero.example/", "http://two.example/"}},
-        {"slot at the table itself",
-         [](std::string& b) { put32(b, slot(1) + 4, kTable); },
-         {"http://zero.example/", "http://two.example/"}},
-        {"empty and redirect slot keys",
-         [](std::string& b) {
-             put32(b, slot(0), 1);                     // deleted
-             put32(b, slot(1), get32(b, slot(1) + 4)); // key equals its offset
-             put32(b, slot(2), get32(b, slot(2)) | 5); // a redirect
-         },
-         {}},
-        {"fill values in slots",
-         [](std::string& b) {
-             put32(b, slot(0), 0x0BADF00D);
-             put32(b, slot(1), 0xDEADBEEF);
-         },
-         {"http://two.example/"}},
-        {"URL without NUL in its record",
-         [](std::string& b) {
-             const std::uint32_t at = record(b, 1);
-             const std::uint32_t end = at + get32(b, at + 4) * 128;
-             for (std::uint32_t i = at + get32(b, at + 52); i < end; ++i)
-                 b[i] = 'x';
-         },
-         {"http://zero.example/", "<null>", "http://two.example/"}},
-        {"string offsets overflow",
-         [](std::string& b) {
-             const std::uint32_t at = record(b, 1);
-             for (std::uint32_t field : {52u, 60u, 68u, 76u})
-                 put32(b, at + field, 0xFFFFFFF0);
-             put32(b, at + 72, 0xFFFFFFFF);
-         },
-         {"http://zero.example/", "<null>", "http://two.example/"}},
-        {"record claims no blocks",
-         [](std::string& b) { put32(b, record(b, 1) + 4, 0); },
-         {"http://zero.example/", "http://one.example/", "http://two.example/"}},
-        {"records claim every block",
-         [](std::string& b) {
-             put32(b, record(b, 0) + 4, 0xFFFFFFFF);
-             put32(b, record(b, 2) + 4, 0xFFFFFFFF);
-         },
-         kAll},
-        {"repeated slot",
-         [](std::string& b) { put32(b, slot(1) + 4, record(b, 0)); },
-         {"http://zero.example/", "http://two.example/"}},
-        {"absurd sub-folder count", [](std::string& b) { put32(b, 72, 0xFFFFFFFF); }, kAll},
-    };
-}
+using namespace zz_broken;
 
 class BrokenContainer : public ::testing::Test {
 protected:
@@ -146,6 +32,7 @@ protected:
         writer.add(ContainerKind::Cookies, cookie);
         writer.write();
         contentIndex_ = writer.indexPath(ContainerKind::Content);
+        cookieIndex_ = writer.indexPath(ContainerKind::Cookies);
     }
 
     void writeContent(const std::string& bytes) {
@@ -161,25 +48,31 @@ protected:
 
     zz_test::TempProfile profile_;
     std::filesystem::path contentIndex_;
+    std::filesystem::path cookieIndex_;
 };
 
 TEST_F(BrokenContainer, YieldsWhatCanBeReadAndSkipsTheRest) {
-    const std::string sound = BuildIndexFile(ContainerKind::Content, threeEntries());
+    const std::string sound = soundContainer();
     ASSERT_EQ(get32(sound, kTable + 8), 0u);
     for (const BrokenCase& c : brokenCases()) {
         SCOPED_TRACE(c.name);
         std::string bytes = sound;
         c.edit(bytes);
-        writeContent(bytes);
+        placeContainer(c, contentIndex_, bytes);
+        if (!runnable(c, contentIndex_))
+            continue;
         EXPECT_EQ(urlsOf(""), c.expectedUrls);
         // The same container image in memory gives the same entries.
-        std::vector<std::string> inMemory;
-        if (auto file = fmt::UrlCacheFile::FromBytes(bytes)) {
-            fmt::ForEachEntry(*file, "C:\\x", ~0u, [&](const auto& entry, std::size_t) {
-                inMemory.push_back(entry.lpszSourceUrlName ? entry.lpszSourceUrlName : "<null>");
-            });
+        if (!c.place) {
+            std::vector<std::string> inMemory;
+            if (auto file = fmt::UrlCacheFile::FromBytes(bytes)) {
+                fmt::ForEachEntry(*file, "C:\\x", ~0u, [&](const auto& entry, std::size_t) {
+                    inMemory.push_back(entry.lpszSourceUrlName ? entry.lpszSourceUrlName
+                                                               : "<null>");
+                });
+            }
+            EXPECT_EQ(inMemory, c.expectedUrls);
         }
-        EXPECT_EQ(inMemory, c.expectedUrls);
         std::vector<std::string> all = c.expectedUrls;
         all.push_back("Cookie:alice@sound.example/");
         EXPECT_EQ(urlsOf(nullptr), all);
@@ -202,17 +95,108 @@ TEST_F(BrokenContainer, FieldsOutsideTheRecordAreDropped) {
     EXPECT_EQ(result.infos[0].lpszFileExtension, nullptr);
 }
 
-TEST_F(BrokenContainer, FolderOrUnreadableIndexIsSkipped) {
-    std::filesystem::remove(contentIndex_);
-    std::filesystem::create_directory(contentIndex_);
-    EXPECT_EQ(urlsOf(nullptr), std::vector<std::string>{"Cookie:alice@sound.example/"});
-    std::filesystem::remove(contentIndex_);
+// One fetch under the size protocol; nullopt when the call fails for any other reason.
+template <typename Call> std::optional<std::string> fetchUrl(Call call) {
+    std::vector<std::max_align_t> block;
+    win::DWORD size = 0;
+    while (!call(reinterpret_cast<win::INTERNET_CACHE_ENTRY_INFOA*>(block.data()), &size)) {
+        if (win::GetLastError() != win::ERROR_INSUFFICIENT_BUFFER)
+            return std::nullopt;
+        block.resize(size / sizeof(std::max_align_t) + 1);
+        size = static_cast<win::DWORD>(block.size() * sizeof(std::max_align_t));
+    }
+    const auto* entry = reinterpret_cast<const win::INTERNET_CACHE_ENTRY_INFOA*>(block.data());
+    return entry->lpszSourceUrlName ? entry->lpszSourceUrlName : "<null>";
+}
 
-    writeContent(BuildIndexFile(ContainerKind::Content, threeEntries()));
-    std::filesystem::permissions(contentIndex_, std::filesystem::perms::none);
-    if (::access(contentIndex_.c_str(), R_OK) == 0)
-        GTEST_SKIP() << "running with rights that read any file";
-    EXPECT_EQ(urlsOf(nullptr), std::vector<std::string>{"Cookie:alice@sound.example/"});
+std::vector<Entry> grownEntries() {
+    std::vector<Entry> entries = threeEntries();
+    for (const char* url : {"http://grown-b.example/", "http://grown-a.example/"}) {
+        Entry entry;
+        entry.url = url;
+        entries.insert(entries.begin(), entry);
+    }
+    return entries;
+}
+
+// A writer that changes a container while a search is open: the search keeps the copy it read
+// when it reached that container, ends cleanly, and the next search sees the new state.
+TEST_F(BrokenContainer, ChangesDuringASearchEndItCleanly) {
+    const std::string sound = soundContainer();
+    const std::string grown = BuildIndexFile(ContainerKind::Content, grownEntries());
+    const std::filesystem::path cookieIndex = cookieIndex_;
+    const std::string cookies = [&] {
+        std::ifstream in(cookieIndex, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    const std::string cookie = "Cookie:alice@sound.example/";
+    const std::vector<std::string> grownUrls = {
+        "http://grown-a.example/", "http://grown-b.example/", kAll[0], kAll[1], kAll[2], cookie};
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        std::vector<std::string> rest;  // what the open search still delivers
+        std::vector<std::string> after; // what a new search delivers
+    } cases[] = {
+        {"content emptied", [&] { writeContent(""); }, {kAll[1], kAll[2], cookie}, {cookie}},
+        {"content cut in a record",
+         [&] { writeContent(sound.substr(0, record(sound, 1) + 40)); },
+         {kAll[1], kAll[2], cookie},
+         {kAll[0], cookie}},
+        {"content grown", [&] { writeContent(grown); }, {kAll[1], kAll[2], cookie}, grownUrls},
+        {"content appended to",
+         [&] { std::ofstream(contentIndex_, std::ios::binary | std::ios::app) << sound; },
+         {kAll[1], kAll[2], cookie},
+         {kAll[0], kAll[1], kAll[2], cookie}},
+        {"cookies emptied before the search reaches them",
+         [&] { writeFile(cookieIndex, ""); },
+         {kAll[1], kAll[2]},
+         {kAll[0], kAll[1], kAll[2]}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeContent(sound);
+        writeFile(cookieIndex, cookies);
+        win::HANDLE search = nullptr;
+        const auto first = fetchUrl([&](auto* entry, win::DWORD* size) {
+            search = win::FindFirstUrlCacheEntryExA(nullptr, 0, ~0u, 0, entry, size, nullptr,
+                                                    nullptr, nullptr);
+            return search != nullptr;
+        });
+        ASSERT_EQ(first, kAll[0]);
+        c.change();
+        std::vector<std::string> rest;
+        while (auto url = fetchUrl([&](auto* entry, win::DWORD* size) {
+                   return win::FindNextUrlCacheEntryExA(search, entry, size, nullptr, nullptr,
+                                                        nullptr);
+               }))
+            rest.push_back(*url);
+        EXPECT_EQ(win::GetLastError(), win::ERROR_NO_MORE_ITEMS);
+        EXPECT_TRUE(win::FindCloseUrlCache(search));
+        EXPECT_EQ(rest, c.rest);
+        EXPECT_EQ(urlsOf(nullptr), c.after);
+    }
+    EXPECT_EQ(platform::OpenUrlCacheSearchCount(), 0u);
+}
+
+// A size query parks the search it opened; a change before the fetch must not hand out the
+// parked, outdated one.
+TEST_F(BrokenContainer, ChangeBetweenSizeQueryAndFetchIsSeen) {
+    writeContent(soundContainer());
+    win::DWORD size = 0;
+    ASSERT_EQ(
+        win::FindFirstUrlCacheEntryExA("", 0, ~0u, 0, nullptr, &size, nullptr, nullptr, nullptr),
+        nullptr);
+    ASSERT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+    writeContent(BuildIndexFile(ContainerKind::Content, grownEntries()));
+    win::HANDLE search = nullptr;
+    const auto first = fetchUrl([&](auto* entry, win::DWORD* size) {
+        search =
+            win::FindFirstUrlCacheEntryExA("", 0, ~0u, 0, entry, size, nullptr, nullptr, nullptr);
+        return search != nullptr;
+    });
+    EXPECT_EQ(first, "http://grown-a.example/");
+    EXPECT_TRUE(win::FindCloseUrlCache(search));
 }
 
 TEST_F(BrokenContainer, LongChainLoopEndsAfterEachTableOnce) {
