@@ -1,5 +1,6 @@
 #include "UrlCacheFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -228,7 +229,8 @@ std::optional<RecordSpan> HashChainWalker::claimRecord(std::uint32_t offset) {
     const std::size_t first = (offset - kFirstRecordOffset) / kBlockSize;
     if (first >= claimedBlocks_.size() || claimedBlocks_[first])
         return std::nullopt;
-    const std::uint32_t blocks = *file_.u32(offset + kRecordBlockCount);
+    // A record cut off before its block count still owns its first block.
+    const std::uint32_t blocks = file_.u32(offset + kRecordBlockCount).value_or(1);
     const std::size_t wanted = blocks == 0 ? 1 : blocks;
     std::size_t end = first;
     // Marking stops at the first block already held, so every block is marked once per walk; it
@@ -319,6 +321,19 @@ int openReadOnly(const std::filesystem::path& path) {
     return fd;
 }
 
+constexpr std::uint64_t kMaxAddressableBytes = std::uint64_t{1} << 32;
+
+// Checked before the whole file is read, so that a large file that is no container costs one
+// small read, not its size in memory.
+bool startsWithSignature(int fd) {
+    char head[kWindowsSignature.size()] = {};
+    static_assert(kWindowsSignature.size() == kWineSignature.size());
+    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
+        return false;
+    const std::string_view text(head, sizeof head);
+    return text == kWindowsSignature || text == kWineSignature;
+}
+
 struct FileDescriptor {
     int fd;
     ~FileDescriptor() {
@@ -334,7 +349,12 @@ std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
         return std::nullopt;
-    const auto expected = static_cast<std::size_t>(info.st_size);
+    if (!startsWithSignature(file.fd))
+        return std::nullopt;
+    // Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger
+    // (or sparse) file is read no further than that.
+    const auto expected = static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), kMaxAddressableBytes));
     FileBytes bytes(expected);
     std::size_t have = 0;
     // A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
