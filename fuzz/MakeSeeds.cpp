@@ -1,6 +1,6 @@
 // Writes the starting corpus of the URL cache fuzzer into a folder: sound profiles made by the
-// index.dat writer, cut after their last record so that the fuzzer works on the bytes that
-// matter.
+// index.dat writer, cut after their last record and without the allocation bitmap, so that the
+// fuzzer works on the bytes that matter.
 
 #include "UrlCacheInput.h"
 
@@ -21,7 +21,7 @@ std::string Trimmed(std::string bytes) {
     const std::size_t last = bytes.find_last_not_of('\0');
     const std::size_t end = last == std::string::npos ? 0 : (last / 128 + 1) * 128;
     bytes.resize(std::min(bytes.size(), end));
-    return bytes;
+    return zz_fuzz::CompactFile(bytes);
 }
 
 Entry MakeEntry(std::string url, std::optional<std::string> file, std::uint32_t type,
@@ -50,6 +50,17 @@ std::vector<Entry> ContentEntries(int count) {
         entries.push_back(MakeEntry("http://www.site" + n + ".example/page" + n + ".html",
                                     "page" + n + "[1].htm", win::NORMAL_CACHE_ENTRY,
                                     static_cast<std::uint8_t>(i % 3 == 2 ? 0xFF : i % 2)));
+    }
+    return entries;
+}
+
+// Entries whose records take one block each: enough of them fill a second hash table.
+std::vector<Entry> ManySmallEntries(int count) {
+    std::vector<Entry> entries;
+    for (int i = 0; i < count; ++i) {
+        Entry entry;
+        entry.url = "http://s" + std::to_string(i % 7) + ".example/" + std::to_string(i);
+        entries.push_back(entry);
     }
     return entries;
 }
@@ -92,7 +103,8 @@ int main(int argc, char** argv) {
     Write(folder / "seed-empty-profile", Profile(0, Signature::Windows52));
     Write(folder / "seed-small-profile", Profile(3, Signature::Windows52));
     Write(folder / "seed-wine-profile", Profile(2, Signature::Wine));
-    // Enough entries for a second hash table in the chain.
-    Write(folder / "seed-chained-tables", Profile(520, Signature::Windows52));
+    Write(folder / "seed-chained-tables",
+          zz_fuzz::JoinParts({Trimmed(
+              BuildIndexFile(ContainerKind::Content, ManySmallEntries(kSlotsPerHashTable + 10)))}));
     return 0;
 }

@@ -124,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parts =
         zz_fuzz::SplitParts(std::string_view(reinterpret_cast<const char*>(data), size));
     for (std::size_t i = 0; i < profile.indexFiles.size(); ++i)
-        WriteFile(profile.indexFiles[i], i < parts.size() ? parts[i] : std::string_view());
+        WriteFile(profile.indexFiles[i],
+                  zz_fuzz::ExpandPart(i < parts.size() ? parts[i] : std::string_view()));
     for (const char* pattern : {static_cast<const char*>(nullptr), "", "Cookie:", "Visited:"})
         EnumerateAll(pattern);
     Check(platform::OpenUrlCacheSearchCount() == 0);
