@@ -110,31 +110,32 @@ void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& /*Cancel*/) {
     AddEntry(FCache->EntryInfo(), FCache->SearchPattern());
 }
 
-TCacheAnalyzer::TEntryList& TCacheAnalyzer::ListFor(const TEntryInfo& Info,
-                                                    TSearchPattern Pattern) {
+TCacheAnalyzer::TCategoryStore TCacheAnalyzer::StoreFor(const TEntryInfo& Info,
+                                                        TSearchPattern Pattern) {
     switch (Pattern) {
     case spCookies:
-        return FCookies;
+        return {FCookies, FCookieUrls};
     case spHistory:
-        return FHistory;
+        return {FHistory, FHistoryUrls};
     default:
         break;
     }
     switch (GetFileKind(Info.LocalFileName)) {
     case fkImage:
-        return FImages;
+        return {FImages, FImageUrls};
     case fkMedia:
-        return FMedia;
+        return {FMedia, FMediaUrls};
     case fkPage:
-        return FPages;
+        return {FPages, FPageUrls};
     case fkOther:
         break;
     }
-    return FOther;
+    return {FOther, FOtherUrls};
 }
 
 void TCacheAnalyzer::AddEntry(const TEntryInfo& Info, TSearchPattern Pattern) {
-    TEntryCopy& copy = ListFor(Info, Pattern).emplace_back();
+    const TCategoryStore store = StoreFor(Info, Pattern);
+    TEntryCopy& copy = store.List.emplace_back();
     TEntryInfo& kept = copy.Info;
     kept.SourceUrlName = Info.SourceUrlName;
     kept.LocalFileName = Info.LocalFileName;
@@ -147,10 +148,19 @@ void TCacheAnalyzer::AddEntry(const TEntryInfo& Info, TSearchPattern Pattern) {
     kept.LastAccessTime = Info.LastAccessTime;
     kept.LastSyncTime = Info.LastSyncTime;
     kept.ExemptDelta = Info.ExemptDelta;
-    copy.LowerUrl = platform::AsciiLowerCase(Info.SourceUrlName);
+    // The URL text and the list must stay index-aligned, even when memory runs out here.
+    try {
+        copy.LowerUrl = store.Urls.Add(Info.SourceUrlName);
+    } catch (...) {
+        store.List.pop_back();
+        throw;
+    }
 }
 
 void TCacheAnalyzer::ClearLists() {
     for (TEntryList* list : {&FImages, &FPages, &FMedia, &FOther, &FCookies, &FHistory})
         list->clear();
+    for (TUrlText* urls :
+         {&FImageUrls, &FPageUrls, &FMediaUrls, &FOtherUrls, &FCookieUrls, &FHistoryUrls})
+        urls->Clear();
 }

@@ -3,6 +3,7 @@
 // files, cookies, history), the list of sites the cache has seen, and per-site queries over the
 // snapshot. Plain C++ over the cache enumerator and the platform's text services.
 
+#include "analysis/UrlText.h"
 #include "cache/IECache.h"
 
 #include <cstdint>
@@ -76,8 +77,8 @@ public:
 
     // An entry copy: the fields the analyzer keeps, and what the queries derive from them once.
     struct TEntryCopy {
-        TEntryInfo Info;      // HeaderInfo and FileExtension stay empty
-        std::string LowerUrl; // SourceUrlName with A to Z lower-cased
+        TEntryInfo Info;           // HeaderInfo and FileExtension stay empty
+        std::string_view LowerUrl; // SourceUrlName with A to Z lower-cased, held by the analyzer
     };
     using TEntryList = std::vector<TEntryCopy>;
 
@@ -89,11 +90,23 @@ public:
     const TEntryList& Cookies() const { return FCookies; }
     const TEntryList& History() const { return FHistory; }
 
+    // The lower-cased URLs of each list, in the same order, for the per-site queries.
+    const TUrlText& ImageUrls() const { return FImageUrls; }
+    const TUrlText& PageUrls() const { return FPageUrls; }
+    const TUrlText& MediaUrls() const { return FMediaUrls; }
+    const TUrlText& OtherUrls() const { return FOtherUrls; }
+    const TUrlText& CookieUrls() const { return FCookieUrls; }
+    const TUrlText& HistoryUrls() const { return FHistoryUrls; }
+
 private:
     void CacheEntry(TObject* Sender, bool& Cancel);
     void CollectSiteUrl(TObject* Sender, bool& Cancel);
     void AddEntry(const TEntryInfo& Info, TSearchPattern Pattern);
-    TEntryList& ListFor(const TEntryInfo& Info, TSearchPattern Pattern);
+    struct TCategoryStore {
+        TEntryList& List;
+        TUrlText& Urls;
+    };
+    TCategoryStore StoreFor(const TEntryInfo& Info, TSearchPattern Pattern);
     void ClearLists();
 
     TEntryList FImages;
@@ -102,6 +115,12 @@ private:
     TEntryList FOther;
     TEntryList FCookies;
     TEntryList FHistory;
+    TUrlText FImageUrls;
+    TUrlText FPageUrls;
+    TUrlText FMediaUrls;
+    TUrlText FOtherUrls;
+    TUrlText FCookieUrls;
+    TUrlText FHistoryUrls;
     std::unique_ptr<std::vector<std::string>> FSiteUrls; // exists only while GetSiteList runs
     std::unique_ptr<TIECache> FCache;
 };
