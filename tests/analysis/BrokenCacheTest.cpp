@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <set>
@@ -24,6 +26,15 @@ using urlcache_writer::ContainerKind;
 constexpr const char* kCookie = "Cookie:alice@sound.example/";
 constexpr const char* kVisit = "Visited: alice@http://sound.example/";
 constexpr auto kCaseTimeLimit = std::chrono::seconds(20); // generous: a hang would take forever
+// Peak memory allowed, with room for the sanitizers: a container that made the reader allocate by
+// its forged counts would need far more.
+constexpr long kPeakKiB = 1024 * 1024;
+
+long peakKiB(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    return usage.ru_maxrss;
+}
 
 std::vector<std::string> urlsOf(const TCacheAnalyzer::TEntryList& list) {
     std::vector<std::string> urls;
@@ -116,6 +127,8 @@ TEST_F(BrokenCache, DumpAndSnapshotShowTheReadableEntries) {
 
         EXPECT_LT(std::chrono::steady_clock::now() - started, kCaseTimeLimit);
     }
+    EXPECT_LT(peakKiB(RUSAGE_SELF), kPeakKiB);
+    EXPECT_LT(peakKiB(RUSAGE_CHILDREN), kPeakKiB);
 }
 
 } // namespace
