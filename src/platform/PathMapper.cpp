@@ -301,6 +301,10 @@ std::optional<fs::path> HostPathFromWindows(const ProfileRoot& profile,
     return resolveBelow(profile.hostFolder, path->components, root->components.size());
 }
 
+std::optional<std::string> ChildNameIgnoringCase(const fs::path& folder, const std::string& name) {
+    return findIgnoringCase(folder, name);
+}
+
 std::optional<std::string> WindowsPathFromHost(const ProfileRoot& profile,
                                                const fs::path& hostPath) {
     if (auto below = componentsBelow(profile.hostFolder, hostPath))

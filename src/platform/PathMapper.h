@@ -34,4 +34,10 @@ std::optional<std::filesystem::path> HostPathFromWindows(const ProfileRoot& prof
 std::optional<std::string> WindowsPathFromHost(const ProfileRoot& profile,
                                                const std::filesystem::path& hostPath);
 
+// The name of the entry of `folder` called `name` ignoring ASCII case: `name` itself when that
+// exists, else the first match in name order; nullopt when there is none. The listing of a
+// folder is read once while the folder stays unchanged.
+std::optional<std::string> ChildNameIgnoringCase(const std::filesystem::path& folder,
+                                                 const std::string& name);
+
 } // namespace platform

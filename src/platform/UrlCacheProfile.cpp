@@ -22,21 +22,13 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
 }
 
 // The entry of `folder` named `name` ignoring case: the exact name first, else the first match
-// in name order.
+// in name order. A search looks for containers twice, and a cookie folder may hold a hundred
+// thousand files beside its index.dat: the folder's listing is read once while it is unchanged.
 std::optional<fs::path> childIgnoringCase(const fs::path& folder, std::string_view name) {
-    std::error_code error;
-    fs::path exact = folder / name;
-    if (fs::exists(exact, error))
-        return exact;
-    std::optional<std::string> best;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::string candidate = it->path().filename().string();
-        if (equalIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
-            best = std::move(candidate);
-    }
-    if (!best)
+    auto found = ChildNameIgnoringCase(folder, std::string(name));
+    if (!found)
         return std::nullopt;
-    return folder / *best;
+    return folder / *found;
 }
 
 std::optional<fs::path> resolveFolder(const fs::path& base, std::string_view relative) {
