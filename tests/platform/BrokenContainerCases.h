@@ -127,6 +127,9 @@ inline std::vector<BrokenCase> brokenCases() {
         {"cut inside a record",
          [](std::string& b) { b.resize(record(b, 2) + 40); },
          {"http://zero.example/", "http://one.example/"}},
+        {"cut inside a block count",
+         [](std::string& b) { b.resize(record(b, 2) + 6); },
+         {"http://zero.example/", "http://one.example/"}},
         {"cut inside the last file name",
          [](std::string& b) {
              const std::uint32_t at = record(b, 2);
