@@ -69,24 +69,26 @@ std::string_view TextInBlock(const char* text, const std::byte* block, std::size
     return {text, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : room};
 }
 
-// Day count from 30 December 1899 to a proleptic Gregorian date; false when the date does not
-// exist or lies outside the years 1 to 9999.
-bool DaysSinceEpoch(int year, int month, int day, std::int64_t& days) {
-    static constexpr int MonthDays[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
-                                             {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
-    static constexpr int DaysBeforeMonth[2][12] = {
-        {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
-        {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335}};
-    if (year < 1 || year > 9999 || month < 1 || month > 12)
+// A local time stamp as days since 30 December 1899. Every entry has four stamps, so this is
+// plain arithmetic on the tick count rather than a detour through calendar fields: whole days
+// since 1 January 1601 shifted to the epoch, the milliseconds of the day as the fraction.
+constexpr std::uint64_t TicksPerMillisecond = 10'000;
+constexpr std::uint64_t MillisecondsPerDay = 86'400'000;
+constexpr std::int64_t DaysFrom1601To1899Epoch = 109'205; // 1 Jan 1601 to 30 Dec 1899
+constexpr std::uint64_t DaysFrom1601To10000 = 3'067'671;  // 1 Jan 1601 to 1 Jan 10000
+
+bool LocalTicksToDateTime(std::uint64_t ticks, TDateTime& value) {
+    // The stamp's year must lie in 1 to 9999 (it is never before 1601).
+    const std::uint64_t milliseconds = ticks / TicksPerMillisecond;
+    const std::uint64_t days = milliseconds / MillisecondsPerDay;
+    if (ticks >> 63 != 0 || days >= DaysFrom1601To10000)
         return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (day < 1 || day > MonthDays[leap][month - 1])
-        return false;
-    const std::int64_t y = year - 1;
-    const std::int64_t count =
-        y * 365 + y / 4 - y / 100 + y / 400 + DaysBeforeMonth[leap][month - 1] + day;
-    constexpr std::int64_t DaysTo30Dec1899 = 693594; // days from 1 Jan 0001 to 30 Dec 1899
-    days = count - DaysTo30Dec1899;
+    const std::int64_t sinceEpoch = static_cast<std::int64_t>(days) - DaysFrom1601To1899Epoch;
+    // Whole milliseconds below 2^53 are exact doubles, so this is the fraction to the last bit.
+    const double fraction =
+        static_cast<double>(milliseconds % MillisecondsPerDay) / double(MillisecondsPerDay);
+    value = sinceEpoch >= 0 ? static_cast<double>(sinceEpoch) + fraction
+                            : static_cast<double>(sinceEpoch) - fraction;
     return true;
 }
 
@@ -135,19 +137,11 @@ TDateTime CacheTimeToDateTime(const win::FILETIME& time) {
     win::FILETIME local;
     if (!win::FileTimeToLocalFileTime(&time, &local))
         return 0;
-    win::SYSTEMTIME fields;
-    if (!win::FileTimeToSystemTime(&local, &fields))
+    TDateTime value = 0;
+    if (!LocalTicksToDateTime(std::uint64_t{local.dwHighDateTime} << 32 | local.dwLowDateTime,
+                              value))
         return 0;
-    std::int64_t days = 0;
-    if (!DaysSinceEpoch(fields.wYear, fields.wMonth, fields.wDay, days))
-        return 0;
-    if (fields.wHour > 23 || fields.wMinute > 59 || fields.wSecond > 59 ||
-        fields.wMilliseconds > 999)
-        return 0;
-    const double fraction = (fields.wHour * 3600000.0 + fields.wMinute * 60000.0 +
-                             fields.wSecond * 1000.0 + fields.wMilliseconds) /
-                            86400000.0;
-    return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+    return value;
 }
 
 TIECache::TIECache(TObject* /*AOwner*/) {
