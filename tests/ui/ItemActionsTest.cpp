@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QTabBar>
@@ -18,6 +19,14 @@
 #include <QTest>
 
 #include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -220,6 +229,31 @@ TEST_F(ItemActions, RightClickShowsTheMenuOfTheSelectedItemWithoutSelecting) {
     EXPECT_THAT(menus.menus[0].join('|').toStdString(),
                 testing::HasSubstr("Show in &Folder|&Copy Path"));
     EXPECT_EQ(QApplication::clipboard()->text(), profile.HostFile("a[1].png"));
+}
+
+TEST_F(ItemActions, RightClickOnAFifoNamedLikeACachedFileDoesNotBlock) {
+    Load();
+    const QByteArray fifo = QFile::encodeName(profile.HostFile("a[1].png"));
+    ASSERT_EQ(::unlink(fifo.constData()), 0);
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Should the menu wait on the FIFO, a writer that comes and goes lets it go on and fail.
+    std::atomic<bool> menuBuilt{false};
+    std::atomic<bool> hadToRelease{false};
+    std::thread watchdog([&] {
+        for (int waited = 0; waited < 100 && !menuBuilt; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!menuBuilt) {
+            hadToRelease = true;
+            ::close(::open(fifo.constData(), O_RDWR | O_NONBLOCK));
+        }
+    });
+    frame.lbxImages->SetItemIndex(0);
+    MenuRecorder menus;
+    RequestMenu(frame.lbxImages->viewport(), QPoint(5, 5));
+    menuBuilt = true;
+    watchdog.join();
+    EXPECT_FALSE(hadToRelease);
+    EXPECT_EQ(menus.menus.size(), 1u);
 }
 
 TEST_F(ItemActions, RightClickOnTheTabStripUsesTheActiveTabsSelection) {

@@ -17,6 +17,10 @@
 #include <gio/gio.h>
 #pragma pop_macro("signals")
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <memory>
 #include <utility>
 #include <vector>
@@ -42,13 +46,33 @@ struct GFreeDeleter {
     void operator()(gpointer memory) const { g_free(memory); }
 };
 
-// The MIME type of the file, from its name and its first bytes.
-QByteArray ContentTypeOf(const QString& hostPath) {
+// The first bytes of a regular file; nothing for anything else. A profile can hold a FIFO or a
+// device under a cached file's name: opening one could block the window for good or act on the
+// device, so nothing but a regular file is opened, the open does not wait, and the type is
+// checked again on what was opened in case the name was swapped in between.
+QByteArray HeadOfRegularFile(const QByteArray& name) {
+    constexpr std::size_t kSniffSize = 4096;
     QByteArray head;
-    QFile file(hostPath);
-    if (file.open(QIODevice::ReadOnly))
-        head = file.read(4096);
+    struct stat named {};
+    if (::stat(name.constData(), &named) != 0 || !S_ISREG(named.st_mode))
+        return head;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return head;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        head.resize(kSniffSize);
+        const ssize_t got = ::read(fd, head.data(), kSniffSize);
+        head.resize(got > 0 ? static_cast<qsizetype>(got) : 0);
+    }
+    ::close(fd);
+    return head;
+}
+
+// The MIME type of the file, from its name and, for a regular file, its first bytes.
+QByteArray ContentTypeOf(const QString& hostPath) {
     const QByteArray name = QFile::encodeName(hostPath);
+    const QByteArray head = HeadOfRegularFile(name);
     std::unique_ptr<gchar, GFreeDeleter> type(
         g_content_type_guess(name.constData(), reinterpret_cast<const guchar*>(head.constData()),
                              static_cast<gsize>(head.size()), nullptr));
