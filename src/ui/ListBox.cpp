@@ -89,3 +89,17 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         emit DoubleClicked();
 }
+
+QItemSelectionModel::SelectionFlags TListBox::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+    const QItemSelectionModel::SelectionFlags command = QListView::selectionCommand(index, event);
+    // Ctrl+click and Ctrl+Space would deselect the item, a press or drag off the items would
+    // clear the selection; only the program empties it, along with the list.
+    if (!event || !command.testAnyFlags(QItemSelectionModel::Clear | QItemSelectionModel::Deselect |
+                                        QItemSelectionModel::Toggle))
+        return command;
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    return (command & ~(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)) |
+           QItemSelectionModel::ClearAndSelect;
+}

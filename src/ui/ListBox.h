@@ -53,6 +53,9 @@ protected:
     // A right-click shows a menu for the selected item; it must not select another one.
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // The user can move the selection but never clear it.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
 
 private:
     void OnSelectionChanged();

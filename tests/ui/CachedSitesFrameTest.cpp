@@ -11,6 +11,8 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
+
 namespace {
 
 using testing::ElementsAre;
@@ -99,6 +101,39 @@ TEST(CachedSitesFrame, ArrowKeysThroughSitesRefreshTabsAndLabelsButKeepTheTab) {
     EXPECT_EQ(frame.lbxSites->ItemIndex(), 0);
     EXPECT_THAT(frame.lbxImages->Items(), ElementsAre("logo.gif", "logo.gif"));
     EXPECT_EQ(CountsOf(frame.lblCurrent), loaded.BoxCounts());
+}
+
+TEST(CachedSitesFrame, TheUserCannotLeaveTheSiteListWithoutASelection) {
+    TwoSiteProfile profile;
+    LoadedFrame loaded;
+    loaded.Show();
+    TframeCachedSites& frame = loaded.frame;
+    TListBox* sites = frame.lbxSites;
+    const QPoint first = sites->visualRect(sites->model()->index(0, 0)).center();
+    const QPoint belowItems(first.x(), sites->viewport()->height() - 2);
+    const QString current = frame.lblCurrent->text();
+    const std::vector<std::pair<const char*, std::function<void()>>> attempts = {
+        {"Ctrl+click",
+         [&] { QTest::mouseClick(sites->viewport(), Qt::LeftButton, Qt::ControlModifier, first); }},
+        {"Ctrl+Space", [&] { QTest::keyClick(sites, Qt::Key_Space, Qt::ControlModifier); }},
+        {"click below the items",
+         [&] { QTest::mouseClick(sites->viewport(), Qt::LeftButton, {}, belowItems); }},
+        {"drag off the items",
+         [&] {
+             QTest::mousePress(sites->viewport(), Qt::LeftButton, {}, first);
+             QTest::mouseMove(sites->viewport(), belowItems);
+             QTest::mouseRelease(sites->viewport(), Qt::LeftButton, {}, belowItems);
+         }},
+    };
+    sites->setFocus();
+    for (const auto& [name, attempt] : attempts) {
+        sites->SetItemIndex(0);
+        frame.lbxSitesClick(sites);
+        attempt();
+        EXPECT_EQ(sites->ItemIndex(), 0) << name;
+        EXPECT_THAT(frame.lbxImages->Items(), ElementsAre("logo.gif", "logo.gif")) << name;
+        EXPECT_EQ(frame.lblCurrent->text(), current) << name;
+    }
 }
 
 TEST(CachedSitesFrame, SelectingFromCodeDoesNotShowTheSite) {
