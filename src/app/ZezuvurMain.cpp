@@ -42,6 +42,13 @@ void TLinkPanel::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
 }
 
+// The second press of a double-click has already been seen; the release that ends it is no new
+// click, so a double-click opens the page once.
+void TLinkPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    FPressed = false;
+    event->accept();
+}
+
 TfrmZezuvurMain::TfrmZezuvurMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmZezuvurMain"));
     setWindowTitle(QStringLiteral("Zezuvur 1.11 FREEWARE"));

@@ -98,7 +98,7 @@ TEST(MainWindow, FailedAnalysisGivesOneErrorBoxThenTheWindow) {
     EXPECT_EQ(errors.boxes.size(), 1u);
 }
 
-TEST(MainWindow, EveryClickAnywhereOnThePanelOpensTheHomePage) {
+TEST(MainWindow, EveryClickAnywhereOnThePanelOpensTheHomePageAndADoubleClickOnce) {
     TempProfile profile;
     TfrmZezuvurMain window;
     window.show();
@@ -108,6 +108,10 @@ TEST(MainWindow, EveryClickAnywhereOnThePanelOpensTheHomePage) {
     for (QPoint at : {panel.topLeft() + QPoint(1, 1), panel.center(), panel.bottomRight()})
         QTest::mouseClick(window.Panel1, Qt::LeftButton, {}, at);
     ASSERT_EQ(launches.requests.size(), 3u);
+    // A double-click through the window system: press, release, press, double-click, release.
+    QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
+                       window.Panel1->mapTo(&window, panel.center()));
+    ASSERT_EQ(launches.requests.size(), 4u) << "a double-click is one click";
     for (const auto& request : launches.requests) {
         EXPECT_EQ(request.program, QStringLiteral("xdg-open"));
         EXPECT_EQ(request.arguments, QStringList{QStringLiteral("http://www.divezor.example/")});
