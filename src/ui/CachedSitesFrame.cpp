@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -174,9 +175,11 @@ void TframeCachedSites::BindEvents() {
     for (TListBox* box : {lbxImages, lbxPages, lbxMedia, lbxOther, lbxCookies, lbxHistory}) {
         connect(box, &TListBox::DoubleClicked, this,
                 [this, box] { desktop::RunReporting([this, box] { OpenSelFile(box); }); });
-        // Mouse requests arrive at the viewport, keyboard ones at the box itself.
+        // Mouse requests arrive at the viewport or a scroll bar, keyboard ones at the box itself.
         box->installEventFilter(this);
         box->viewport()->installEventFilter(this);
+        box->verticalScrollBar()->installEventFilter(this);
+        box->horizontalScrollBar()->installEventFilter(this);
     }
     pgcSiteInfo->installEventFilter(this);
 }
@@ -185,18 +188,23 @@ bool TframeCachedSites::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ContextMenu)
         return QWidget::eventFilter(watched, event);
     auto* request = static_cast<QContextMenuEvent*>(event);
-    const QPoint mousePos =
+    QPoint mousePos =
         request->reason() == QContextMenuEvent::Keyboard ? QPoint(-1, -1) : request->pos();
     QObject* sender = watched;
-    if (auto* box = qobject_cast<TListBox*>(watched->parent()); box && watched == box->viewport())
-        sender = box;
-    desktop::RunReporting([&] {
-        bool handled = false;
-        lbxImagesContextPopup(sender, mousePos, handled);
-    });
-    // None of these controls has a menu of its own, and the request must not reach the tab
-    // control again on its way up.
-    return true;
+    auto* scrollBar = qobject_cast<QScrollBar*>(watched);
+    for (QObject* part = watched->parent(); part && sender == watched; part = part->parent()) {
+        if (auto* box = qobject_cast<TListBox*>(part)) {
+            sender = box;
+            // A scroll bar lies outside the box's client area; the point is given in it.
+            if (scrollBar)
+                mousePos = box->viewport()->mapFromGlobal(request->globalPos());
+        }
+    }
+    bool handled = false;
+    desktop::RunReporting([&] { lbxImagesContextPopup(sender, mousePos, handled); });
+    // A scroll bar has a menu of its own, shown when no file's menu was; the other controls
+    // have none, and the request must not reach the tab control again on its way up.
+    return handled || !scrollBar;
 }
 
 void TframeCachedSites::EmptyCategoryBoxes() {

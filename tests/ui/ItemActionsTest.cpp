@@ -14,9 +14,11 @@
 #include <QFile>
 #include <QImage>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -256,16 +258,28 @@ TEST_F(ItemActions, RightClickOnAFifoNamedLikeACachedFileDoesNotBlock) {
     EXPECT_EQ(menus.menus.size(), 1u);
 }
 
-TEST_F(ItemActions, RightClickOnTheTabStripUsesTheActiveTabsSelection) {
+TEST_F(ItemActions, RightClickOnTheTabStripOrAScrollBarUsesTheActiveTabsSelection) {
     Load();
     frame.pgcSiteInfo->setCurrentWidget(frame.TabSheet4);
     frame.lbxPages->SetItemIndex(0);
     frame.lbxImages->SetItemIndex(1);
-    MenuRecorder menus(QStringLiteral("&Copy Path"));
+    // Should a scroll bar's own menu come up instead, it is closed rather than left waiting.
+    QTimer closeStrayMenu;
+    QObject::connect(&closeStrayMenu, &QTimer::timeout, [] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+    });
+    closeStrayMenu.start(2000);
     QTabBar* tabs = frame.pgcSiteInfo->tabBar();
-    RequestMenu(tabs, tabs->tabRect(0).center());
-    ASSERT_EQ(menus.menus.size(), 1u);
-    EXPECT_EQ(QApplication::clipboard()->text(), profile.HostFile("index[1].htm"));
+    QWidget* const places[] = {tabs, frame.lbxPages->verticalScrollBar(),
+                               frame.lbxPages->horizontalScrollBar()};
+    for (QWidget* place : places) {
+        QApplication::clipboard()->clear();
+        MenuRecorder menus(QStringLiteral("&Copy Path"));
+        RequestMenu(place, QPoint(2, 2));
+        ASSERT_EQ(menus.menus.size(), 1u) << place->metaObject()->className();
+        EXPECT_EQ(QApplication::clipboard()->text(), profile.HostFile("index[1].htm"));
+    }
 }
 
 TEST_F(ItemActions, ArrowKeysThroughImagesPreviewEachAndOtherTabsLeaveItAlone) {
