@@ -1,10 +1,9 @@
 #include "ModuleLoader.h"
 
+#include "CodePage.h"
 #include "LastError.h"
 #include "UrlCacheApi.h"
 
-#include <algorithm>
-#include <cctype>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,10 +14,9 @@ struct Module {
     platform::ModuleExports exports;
 };
 
-std::string foldName(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name;
+// ASCII only: under a locale with other case rules (Turkish "I") a module must still be found.
+std::string foldName(const std::string& name) {
+    return platform::AsciiLowerCase(name);
 }
 
 struct Registry {

@@ -1,5 +1,8 @@
 #include "PathMapper.h"
 
+#include "AsciiCase.h"
+#include "CodePage.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <pwd.h>
@@ -43,20 +46,6 @@ std::string userName() {
     return user;
 }
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // The components of a Windows path, with "." dropped and ".." applied. Nullopt when ".." climbs
 // above the start or a component is not a plain name.
 std::optional<std::vector<std::string>> splitComponents(std::string_view path) {
@@ -90,7 +79,7 @@ struct WindowsPath {
 std::optional<WindowsPath> parseAbsolute(std::string_view path) {
     if (path.size() < 2 || path[1] != ':')
         return std::nullopt;
-    const char drive = asciiLower(path[0]);
+    const char drive = AsciiFold(path[0]);
     if (drive < 'a' || drive > 'z')
         return std::nullopt;
     const std::string_view rest = path.substr(2);
@@ -100,13 +89,6 @@ std::optional<WindowsPath> parseAbsolute(std::string_view path) {
     if (!components)
         return std::nullopt;
     return WindowsPath{drive, std::move(*components)};
-}
-
-std::string asciiLowerCopy(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        c = asciiLower(c);
-    return lower;
 }
 
 // The names of one folder by their ASCII-lower-cased form, kept while the folder is unchanged,
@@ -120,7 +102,7 @@ public:
             return std::nullopt;
         std::lock_guard guard(lock_);
         Listing& listing = listingFor(folder, info);
-        auto found = listing.names.find(asciiLowerCopy(name));
+        auto found = listing.names.find(AsciiLowerCase(name));
         if (found == listing.names.end())
             return std::nullopt;
         return found->second;
@@ -167,7 +149,7 @@ private:
         for (fs::directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error)) {
             std::string actual = it->path().filename().string();
-            auto [slot, added] = listing.names.try_emplace(asciiLowerCopy(actual), actual);
+            auto [slot, added] = listing.names.try_emplace(AsciiLowerCase(actual), actual);
             // Of names that differ only in case, the first in name order wins, whatever order
             // the folder lists them in.
             if (!added && actual < slot->second)
@@ -219,7 +201,7 @@ bool startsWithIgnoringCase(const std::vector<std::string>& path,
     if (path.size() < prefix.size())
         return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (!equalIgnoringAsciiCase(path[i], prefix[i]))
+        if (!EqualsIgnoringAsciiCase(path[i], prefix[i]))
             return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "UrlCacheProfile.h"
 
+#include "AsciiCase.h"
+
 #include <algorithm>
 #include <system_error>
 
@@ -10,16 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kIndexFileName = "index.dat";
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return asciiLower(x) == asciiLower(y);
-           });
-}
 
 // The entry of `folder` named `name` ignoring case: the exact name first, else the first match
 // in name order. A search looks for containers twice, and a cookie folder may hold a hundred
@@ -79,7 +71,7 @@ bool isDigits(std::string_view text) {
 std::optional<std::string> periodicPrefix(std::string_view folderName) {
     constexpr std::string_view kStem = "mshist01";
     if (folderName.size() != kStem.size() + 16 ||
-        !equalIgnoringAsciiCase(folderName.substr(0, kStem.size()), kStem))
+        !EqualsIgnoringAsciiCase(folderName.substr(0, kStem.size()), kStem))
         return std::nullopt;
     const std::string_view dates = folderName.substr(kStem.size());
     if (!isDigits(dates))

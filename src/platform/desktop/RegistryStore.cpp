@@ -1,5 +1,7 @@
 #include "platform/desktop/RegistryStore.h"
 
+#include "platform/AsciiCase.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -69,17 +71,6 @@ std::vector<std::string_view> SplitKeyPath(std::string_view path) {
     }
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // A key path part becomes a folder or file name, so it must not walk out of the config folder.
 bool IsPlainPart(std::string_view part) {
     return !part.empty() && part != "." && part != ".." && part.find('/') == std::string_view::npos;
@@ -92,7 +83,7 @@ QString ConfigFolder() {
 // "Software\<Org>\<App>[\<Group>...]" → <config>/<Org>/<App>.conf and group "<Group>/...".
 std::optional<KeyLocation> LocateKey(std::string_view keyPath) {
     const auto parts = SplitKeyPath(keyPath);
-    if (parts.size() < 3 || !EqualsIgnoringAsciiCase(parts[0], "Software"))
+    if (parts.size() < 3 || !platform::EqualsIgnoringAsciiCase(parts[0], "Software"))
         return std::nullopt;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         if (!IsPlainPart(parts[i]))
