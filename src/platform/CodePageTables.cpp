@@ -12,17 +12,18 @@
 namespace platform::codepage {
 namespace {
 
+// Locale names are ASCII; the C library's case mapping would follow a locale set meanwhile.
 std::string Lowered(std::string_view text) {
     std::string result(text);
     for (char& c : result)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     return result;
 }
 
 std::string Uppered(std::string_view text) {
     std::string result(text);
     for (char& c : result)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     return result;
 }
 
