@@ -149,8 +149,8 @@ void SelectSite(TframeCachedSites& frame, const std::string& site) {
     frame.lbxSitesClick(frame.lbxSites);
 }
 
-// Bytes that are no character of the code page (here 932) show as U+FFFD, control characters as they
-// are; a line end inside a stored name splits it into two items, because the lists travel as
+// Bytes that are no character of the code page (here 932) show as U+FFFD, control characters as
+// they are; a line end inside a stored name splits it into two items, because the lists travel as
 // lines: the part after the line end is past the site's count and opens nothing.
 TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
     TfrmZezuvurMain window;
