@@ -1,10 +1,14 @@
 // Feeds arbitrary bytes as the index.dat files of a profile to the URL cache calls and walks
 // every search to its end the way the enumerator does: size query, fetch into a block of exactly
 // that size, next, close. Any read outside the file or the block, any undefined behaviour, a
-// search left open or an entry that points outside its block stops the run.
+// search left open or an entry that points outside its block stops the run. Then the program's
+// start-up work runs over the same cache (snapshot, site list, the six queries of some sites),
+// with a code page the input picks, so that hostile names also meet the text services.
 
 #include "UrlCacheInput.h"
 
+#include "analysis/CacheAnalyzer.h"
+#include "platform/CodePage.h"
 #include "platform/LastError.h"
 #include "platform/UrlCacheApi.h"
 
@@ -112,6 +116,36 @@ void EnumerateAll(const char* pattern) {
     Check(win::FindCloseUrlCache(search) != 0);
 }
 
+// Single-byte and double-byte code pages alike; the input's last byte picks one.
+void UseCodePageFor(std::string_view input) {
+    static constexpr win::UINT kCodePages[] = {1252, 932, 936, 949, 950, 1251, 1254, 874};
+    static win::UINT current = 0;
+    const win::UINT wanted =
+        input.empty()
+            ? kCodePages[0]
+            : kCodePages[static_cast<unsigned char>(input.back()) % std::size(kCodePages)];
+    if (wanted != current)
+        platform::SetAnsiCodePageForTesting(wanted);
+    current = wanted;
+}
+
+void RunStartUpWork() {
+    constexpr std::size_t kSitesQueried = 16;
+    TCacheAnalyzer analyzer;
+    const std::vector<std::string> sites = SplitLines(analyzer.GetSiteList());
+    analyzer.Analyze();
+    for (std::size_t i = 0; i < sites.size() && i < kSitesQueried; ++i) {
+        const std::string site = platform::AsciiLowerCase(sites[i]);
+        for (const std::string& lines :
+             {analyzer.GetSitePages(site), analyzer.GetSiteImages(site),
+              analyzer.GetSiteOther(site), analyzer.GetSiteMedia(site),
+              analyzer.GetSiteCookies(site), analyzer.GetSiteHistory(site)}) {
+            for (const std::string& line : SplitLines(lines))
+                platform::AnsiToUtf16(line);
+        }
+    }
+}
+
 void WriteFile(const fs::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -128,6 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   zz_fuzz::ExpandPart(i < parts.size() ? parts[i] : std::string_view()));
     for (const char* pattern : {static_cast<const char*>(nullptr), "", "Cookie:", "Visited:"})
         EnumerateAll(pattern);
+    Check(platform::OpenUrlCacheSearchCount() == 0);
+    UseCodePageFor(std::string_view(reinterpret_cast<const char*>(data), size));
+    RunStartUpWork();
     Check(platform::OpenUrlCacheSearchCount() == 0);
     return 0;
 }
