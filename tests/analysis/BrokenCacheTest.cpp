@@ -5,7 +5,7 @@
 #include "analysis/CacheAnalyzer.h"
 #include "platform/BrokenContainerCases.h"
 #include "support/TempProfile.h"
-#include "tools/ToolRunner.h"
+#include "support/ToolRunner.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
@@ -83,7 +83,7 @@ protected:
         contentIndex_ = writer.indexPath(ContainerKind::Content);
     }
 
-    TempProfile profile_;
+    zz_test::TempProfile profile_;
     std::filesystem::path contentIndex_;
 };
 
@@ -91,20 +91,17 @@ TEST_F(BrokenCache, DumpAndSnapshotShowTheReadableEntries) {
     const std::string sound = soundContainer();
     for (const BrokenCase& c : brokenCases()) {
         SCOPED_TRACE(c.name);
-        std::string bytes = sound;
-        c.edit(bytes);
-        placeContainer(c, contentIndex_, bytes);
-        if (!runnable(c, contentIndex_))
+        if (!placeCase(c, sound, contentIndex_))
             continue;
         const auto started = std::chrono::steady_clock::now();
         const std::vector<std::string> content = asText(c.expectedUrls);
 
         const auto dump =
-            zz_tools_test::RunTool("urlcache-dump", {"--profile", profile_.folder().string()});
+            zz_test::RunTool("urlcache-dump", {"--profile", profile_.folder().string()});
         EXPECT_EQ(dump.status, 0) << dump.err;
         std::vector<std::string> dumped;
-        for (const std::string& line : zz_tools_test::Lines(dump.out))
-            dumped.push_back(zz_tools_test::Columns(line)[0]);
+        for (const std::string& line : zz_test::Lines(dump.out))
+            dumped.push_back(zz_test::Columns(line)[0]);
         std::vector<std::string> everything = content;
         everything.insert(everything.end(), {kCookie, kVisit});
         EXPECT_EQ(dumped, everything);

@@ -1,30 +1,19 @@
 #include "analysis/CacheAnalyzer.h"
 #include "platform/CodePage.h"
+#include "support/TempProfile.h"
+#include "support/WriterEntries.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace urlcache_writer;
-
-// A record with a URL, and optionally a file name and the file's bytes.
-Entry MakeEntry(std::string url, std::optional<std::string> fileName = std::nullopt,
-                std::optional<std::string> content = std::nullopt) {
-    Entry entry;
-    entry.url = std::move(url);
-    entry.fileName = std::move(fileName);
-    entry.fileContent = std::move(content);
-    return entry;
-}
+using zz_test::MakeEntry;
 
 struct SiteNameCase {
     unsigned codePage;
@@ -74,20 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
 // A profile folder of its own, read through ZEZUVUR_PROFILE, removed afterwards.
 class SiteListTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::SetAnsiCodePageForTesting(1252);
-        std::string pattern = (fs::temp_directory_path() / "zz-sites-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ::setenv("ZEZUVUR_PROFILE", folder_.c_str(), 1);
-    }
-    void TearDown() override {
-        fs::remove_all(folder_);
-        platform::SetAnsiCodePageForTesting(0);
-    }
+    void SetUp() override { platform::SetAnsiCodePageForTesting(1252); }
+    void TearDown() override { platform::SetAnsiCodePageForTesting(0); }
 
     void WriteContent(const std::vector<std::string>& urls) {
-        ProfileWriter writer(folder_, Layout::Vista);
+        ProfileWriter writer(profile_.folder(), Layout::Vista);
         int n = 0;
         for (const std::string& url : urls)
             writer.add(ContainerKind::Content, MakeEntry(url, "f" + std::to_string(n++) + ".gif"));
@@ -96,7 +76,7 @@ protected:
         writer.write();
     }
 
-    fs::path folder_;
+    zz_test::TempProfile profile_;
 };
 
 TEST_F(SiteListTest, ListsEachSiteOnceInLocaleOrder) {

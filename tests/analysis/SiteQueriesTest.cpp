@@ -2,6 +2,8 @@
 #include "analysis/ManySites.h"
 #include "platform/CodePage.h"
 #include "platform/PathMapper.h"
+#include "support/TempFolder.h"
+#include "support/WriterEntries.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
@@ -17,16 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace urlcache_writer;
-
-// A record with a URL, and optionally a file name and the file's bytes.
-Entry MakeEntry(std::string url, std::optional<std::string> fileName = std::nullopt,
-                std::optional<std::string> content = std::nullopt) {
-    Entry entry;
-    entry.url = std::move(url);
-    entry.fileName = std::move(fileName);
-    entry.fileContent = std::move(content);
-    return entry;
-}
+using zz_test::MakeEntry;
 
 enum class Query { Pages, Images, Other, Media, Cookies, History };
 
@@ -35,12 +28,10 @@ class SiteQueriesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         platform::SetAnsiCodePageForTesting(1252);
-        std::string pattern = (fs::temp_directory_path() / "zz-queries-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = new fs::path(pattern);
-        ::setenv("ZEZUVUR_PROFILE", folder_->c_str(), 1);
+        folder_ = new zz_test::TempFolder("zz-queries");
+        ::setenv("ZEZUVUR_PROFILE", folder_->path().c_str(), 1);
 
-        ProfileWriter writer(*folder_, Layout::Vista);
+        ProfileWriter writer(folder_->path(), Layout::Vista);
         auto content = [&](std::string url, std::optional<std::string> file,
                            std::optional<std::string> data = std::string("data")) {
             Entry entry = MakeEntry(std::move(url), std::move(file), std::move(data));
@@ -80,13 +71,12 @@ protected:
 
     static void TearDownTestSuite() {
         delete analyzer_;
-        fs::remove_all(*folder_);
         delete folder_;
         delete paths_;
         platform::SetAnsiCodePageForTesting(0);
     }
 
-    void SetUp() override { ::setenv("ZEZUVUR_PROFILE", folder_->c_str(), 1); }
+    void SetUp() override { ::setenv("ZEZUVUR_PROFILE", folder_->path().c_str(), 1); }
 
     // The query's text; its counter goes to `counter`.
     static std::string Run(Query query, const std::string& site, std::int32_t& counter) {
@@ -144,12 +134,12 @@ protected:
         kM3,
         kCookie
     };
-    static fs::path* folder_;
+    static zz_test::TempFolder* folder_;
     static std::vector<std::string>* paths_;
     static TCacheAnalyzer* analyzer_;
 };
 
-fs::path* SiteQueriesTest::folder_ = nullptr;
+zz_test::TempFolder* SiteQueriesTest::folder_ = nullptr;
 std::vector<std::string>* SiteQueriesTest::paths_ = nullptr;
 TCacheAnalyzer* SiteQueriesTest::analyzer_ = nullptr;
 

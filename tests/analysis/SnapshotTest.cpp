@@ -160,7 +160,7 @@ protected:
         {"noextension", fkOther}, // its only dot is in a folder name of the path
         {"", fkOther},
     };
-    TempProfile profile;
+    zz_test::TempProfile profile;
 };
 
 TEST_F(SnapshotTest, FilesEveryDeliveredEntryOnceInDeliveryOrder) {

@@ -6,7 +6,7 @@
 
 #include "platform/BrokenContainerCases.h"
 #include "platform/CodePage.h"
-#include "tools/ToolRunner.h"
+#include "support/ToolRunner.h"
 #include "ui/CachedSitesFrame.h"
 #include "ui/FrameTestSupport.h"
 #include "ui/ListBox.h"
@@ -38,7 +38,7 @@ const std::string kLongVisit = "Visited: al@" + kLongUrl;
 // A Vista profile whose content container is damaged (one slot points past the end, the chain
 // loops) and whose Low content, cookie and history containers are sound, with an empty periodic
 // history container beside them; the sound entries carry hostile names.
-class HostileProfile : public TempProfile {
+class HostileProfile : public zz_test::TempProfile {
 public:
     HostileProfile() {
         urlcache_writer::ProfileWriter writer(folder(), urlcache_writer::Layout::Vista);
@@ -103,7 +103,7 @@ std::map<std::string, NodeState> SnapshotOf(const fs::path& root) {
             return;
         NodeState state{info.st_mode & S_IFMT, info.st_size, info.st_mtim, info.st_ctim, {}};
         if (S_ISREG(info.st_mode))
-            state.content = zz_tools_test::ReadFile(path);
+            state.content = zz_test::ReadFile(path);
         nodes[path.string()] = std::move(state);
     };
     add(root);
@@ -202,9 +202,9 @@ TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
 
 TEST_F(HostileCache, ToolsPrintTheBytesAsStored) {
     const std::string folder = profile.folder().string();
-    const auto dump = zz_tools_test::RunTool("urlcache-dump", {"--profile", folder});
+    const auto dump = zz_test::RunTool("urlcache-dump", {"--profile", folder});
     EXPECT_EQ(dump.status, 0) << dump.err;
-    const auto report = zz_tools_test::RunTool("zezuvur-report", {"--profile", folder});
+    const auto report = zz_test::RunTool("zezuvur-report", {"--profile", folder});
     EXPECT_EQ(report.status, 0) << report.err;
     for (const std::string& stored :
          {kLongUrl, kControlUrl, kForeignUrl, kShellVisit, std::string("first\r\nsecond.htm")}) {
@@ -245,10 +245,9 @@ TEST_F(HostileCache, NothingInTheProfileChanges) {
     }
     const std::string folder = profile.folder().string();
     for (const char* pattern : {"", "Cookie:", "Visited:"})
-        EXPECT_EQ(zz_tools_test::RunTool("urlcache-dump", {"--profile", folder, pattern}).status,
-                  0);
-    EXPECT_EQ(zz_tools_test::RunTool("urlcache-dump", {"--profile", folder}).status, 0);
-    EXPECT_EQ(zz_tools_test::RunTool("zezuvur-report", {"--profile", folder}).status, 0);
+        EXPECT_EQ(zz_test::RunTool("urlcache-dump", {"--profile", folder, pattern}).status, 0);
+    EXPECT_EQ(zz_test::RunTool("urlcache-dump", {"--profile", folder}).status, 0);
+    EXPECT_EQ(zz_test::RunTool("zezuvur-report", {"--profile", folder}).status, 0);
     EXPECT_EQ(SnapshotOf(profile.folder()), before);
 }
 

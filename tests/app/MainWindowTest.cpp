@@ -99,7 +99,7 @@ TEST(MainWindow, FailedAnalysisGivesOneErrorBoxThenTheWindow) {
 }
 
 TEST(MainWindow, EveryClickAnywhereOnThePanelOpensTheHomePageAndADoubleClickOnce) {
-    TempProfile profile;
+    zz_test::TempProfile profile;
     TfrmZezuvurMain window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -119,7 +119,7 @@ TEST(MainWindow, EveryClickAnywhereOnThePanelOpensTheHomePageAndADoubleClickOnce
 }
 
 TEST(ShellOpen, HandsTheTargetToTheOpenerAsOneArgument) {
-    TempProfile profile;
+    zz_test::TempProfile profile;
     std::filesystem::create_directories(profile.folder() / "Documents");
     const std::string hostFile = (profile.folder() / "Documents" / "a b.txt").string();
     const std::pair<std::string, QString> cases[] = {

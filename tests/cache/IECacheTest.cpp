@@ -128,7 +128,7 @@ protected:
         return urls;
     }
 
-    TempProfile profile;
+    zz_test::TempProfile profile;
 };
 
 TEST(FilterMaskTest, IsTheSumOfTheKindsFlags) {
@@ -257,7 +257,7 @@ TEST_F(CacheTest, EntryInfoKeepsTheLastEntryAndSurvivesAFailedFirstFetch) {
 TEST(EntryFieldsTest, AreCopiedFromTheCachesRecord) {
     setenv("TZ", "UTC", 1);
     tzset();
-    TempProfile profile;
+    zz_test::TempProfile profile;
     ProfileWriter writer(profile.folder(), Layout::Vista);
     Entry big = ContentEntry("http://example.com/big.iso", "big.iso");
     big.size = 0x100000000ull + 5;

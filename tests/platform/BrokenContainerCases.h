@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -95,6 +96,18 @@ inline void placeContainer(const BrokenCase& c, const std::filesystem::path& pat
 // Whether this case can be run by this process.
 inline bool runnable(const BrokenCase& c, const std::filesystem::path& path) {
     return !c.needsUnreadableFile || ::access(path.c_str(), R_OK) != 0;
+}
+
+// Puts this case's damaged copy of `sound` at `path`: the bytes it wrote, or nothing where this
+// process cannot run the case.
+inline std::optional<std::string> placeCase(const BrokenCase& c, const std::string& sound,
+                                            const std::filesystem::path& path) {
+    std::string bytes = sound;
+    c.edit(bytes);
+    placeContainer(c, path, bytes);
+    if (!runnable(c, path))
+        return std::nullopt;
+    return bytes;
 }
 
 // The sound container cut at `at`, keeping the entries whose records lie wholly before it.

@@ -1,9 +1,9 @@
 #include "platform/PathMapper.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 
 namespace {
 
@@ -100,8 +100,8 @@ TEST(PathMapper, MapsInsideTheMappedFoldersOnly) {
 }
 
 TEST(PathMapper, FallsBackToCaseInsensitiveComponents) {
-    std::random_device seed;
-    const fs::path base = fs::temp_directory_path() / ("zz-mapper-" + std::to_string(seed()));
+    const zz_test::TempFolder scratch("zz-mapper");
+    const fs::path& base = scratch.path();
     fs::create_directories(base / "Carol" / "AppData" / "Local");
     std::ofstream(base / "Carol" / "AppData" / "Local" / "File[1].TXT") << "x";
     const ProfileRoot profile{base / "Carol", "C:\\Users\\Carol", {}};
@@ -116,7 +116,6 @@ TEST(PathMapper, FallsBackToCaseInsensitiveComponents) {
                base / "Carol" / "AppData" / "Local" / "FILE[1].txt");
     EXPECT_EQ(HostPathFromWindows(profile, "C:\\Users\\carol\\appdata\\LOCAL\\file[1].txt"),
               base / "Carol" / "AppData" / "Local" / "FILE[1].txt");
-    fs::remove_all(base);
 }
 
 } // namespace

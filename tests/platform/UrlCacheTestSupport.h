@@ -1,50 +1,16 @@
 #pragma once
-// A temporary profile folder selected through ZEZUVUR_PROFILE, and a plain enumeration of the
-// URL cache calls into comparable values.
+// A plain enumeration of the URL cache calls into comparable values, and the temporary
+// profile the tests run them on.
 
 #include "platform/LastError.h"
 #include "platform/UrlCacheApi.h"
+#include "support/TempProfile.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace zz_test {
-
-class TempProfile {
-public:
-    explicit TempProfile(const std::string& name = "alice") {
-        std::random_device seed;
-        base_ = std::filesystem::temp_directory_path() /
-                ("zz-profile-" + std::to_string(seed()) + "-" + std::to_string(seed()));
-        folder_ = base_ / name;
-        std::filesystem::create_directories(folder_);
-        const char* previous = std::getenv("ZEZUVUR_PROFILE");
-        if (previous)
-            previous_ = previous;
-        ::setenv("ZEZUVUR_PROFILE", folder_.c_str(), 1);
-    }
-    ~TempProfile() {
-        if (previous_)
-            ::setenv("ZEZUVUR_PROFILE", previous_->c_str(), 1);
-        else
-            ::unsetenv("ZEZUVUR_PROFILE");
-        std::error_code ignored;
-        std::filesystem::remove_all(base_, ignored);
-    }
-    TempProfile(const TempProfile&) = delete;
-    TempProfile& operator=(const TempProfile&) = delete;
-
-    const std::filesystem::path& folder() const { return folder_; }
-
-private:
-    std::filesystem::path base_;
-    std::filesystem::path folder_;
-    std::optional<std::string> previous_;
-};
 
 struct Delivered {
     std::string url;

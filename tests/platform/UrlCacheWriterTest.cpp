@@ -1,5 +1,6 @@
 #include "urlcache-writer/UrlCacheWriter.h"
 #include "platform/UrlCacheFile.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -77,8 +78,8 @@ TEST(UrlCacheWriter, HeaderBitmapAndFolderCountsDescribeTheFile) {
 }
 
 TEST(UrlCacheWriter, RefusesFileNamesThatLeaveTheirFolder) {
-    const auto folder = std::filesystem::temp_directory_path() / "zz-writer-names";
-    ProfileWriter writer(folder, Layout::XP);
+    const zz_test::TempFolder folder("zz-writer-names");
+    ProfileWriter writer(folder.path(), Layout::XP);
     for (const char* name : {"../escape.txt", "a/b.txt", "..", ""}) {
         Entry entry;
         entry.url = "http://x/";
@@ -86,7 +87,6 @@ TEST(UrlCacheWriter, RefusesFileNamesThatLeaveTheirFolder) {
         entry.fileContent.emplace(1, 'x');
         EXPECT_THROW(writer.add(ContainerKind::Content, entry), std::invalid_argument) << name;
     }
-    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -2,51 +2,39 @@
 // A fresh config folder ($XDG_CONFIG_HOME) for the life of the object, with helpers to put a
 // settings file in place and look at what became of it.
 
+#include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <system_error>
 
 class TempConfigFolder {
 public:
-    TempConfigFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zz-config-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create a temporary config folder");
-        root_ = pattern;
-        if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
-            previous_ = previous;
-        UseConfigFolder(root_ / "config");
-    }
+    TempConfigFolder()
+        : configFolder_(root_.path() / "config"),
+          configHome_("XDG_CONFIG_HOME", configFolder_.string()) {}
     ~TempConfigFolder() {
-        if (previous_)
-            setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
         std::error_code ignored;
         std::filesystem::permissions(settingsFile(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(root_, ignored);
     }
     TempConfigFolder(const TempConfigFolder&) = delete;
     TempConfigFolder& operator=(const TempConfigFolder&) = delete;
 
-    const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& root() const { return root_.path(); }
     std::filesystem::path settingsFile() const {
         return configFolder_ / "Divezor" / "Duruvera.conf";
     }
 
     void UseConfigFolder(const std::filesystem::path& folder) {
         configFolder_ = folder;
-        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        configHome_.Set(folder.string());
     }
 
     void WriteSettings(const std::string& bytes) const {
@@ -80,7 +68,7 @@ public:
     }
 
 private:
-    std::filesystem::path root_;
+    zz_test::TempFolder root_{"zz-config"};
     std::filesystem::path configFolder_;
-    std::optional<std::string> previous_;
+    zz_test::ScopedEnv configHome_;
 };

@@ -1,32 +1,34 @@
 #pragma once
-// A fresh, empty Windows profile folder that the URL cache layer reads while the object lives.
+// A fresh, empty Windows profile folder, named like its user, that the URL cache layer reads
+// through ZEZUVUR_PROFILE while the object lives.
 
-#include <cstdlib>
+#include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
+
 #include <filesystem>
-#include <stdexcept>
 #include <string>
-#include <system_error>
+
+namespace zz_test {
 
 class TempProfile {
 public:
-    TempProfile() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zz-profile-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create a temporary profile folder");
-        folder_ = pattern;
-        setenv("ZEZUVUR_PROFILE", folder_.c_str(), 1);
-    }
-    ~TempProfile() {
-        unsetenv("ZEZUVUR_PROFILE");
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    explicit TempProfile(const std::string& user = "alice")
+        : folder_(CreatedFolder(base_.path() / user)),
+          selected_("ZEZUVUR_PROFILE", folder_.string()) {}
     TempProfile(const TempProfile&) = delete;
     TempProfile& operator=(const TempProfile&) = delete;
 
     const std::filesystem::path& folder() const { return folder_; }
 
 private:
+    static std::filesystem::path CreatedFolder(const std::filesystem::path& folder) {
+        std::filesystem::create_directories(folder);
+        return folder;
+    }
+
+    TempFolder base_{"zz-profile"};
     std::filesystem::path folder_;
+    ScopedEnv selected_;
 };
+
+} // namespace zz_test

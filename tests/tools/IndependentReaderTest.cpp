@@ -2,8 +2,8 @@
 // of index.dat files written by other people: both must find the same records with the same
 // URLs, files, folders and times. Skipped where the program is not installed.
 
-#include "../platform/UrlCacheTestSupport.h"
-#include "ToolRunner.h"
+#include "platform/UrlCacheTestSupport.h"
+#include "support/ToolRunner.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace urlcache_writer;
-using namespace zz_tools_test;
+using namespace zz_test;
 
 std::optional<fs::path> findOnPath(const std::string& program) {
     const char* path = std::getenv("PATH");

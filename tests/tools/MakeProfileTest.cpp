@@ -1,4 +1,4 @@
-#include "ToolRunner.h"
+#include "support/ToolRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace zz_tools_test;
+using namespace zz_test;
 
 // Every file below `root`, by relative path, with its bytes.
 std::map<std::string, std::string> treeOf(const fs::path& root) {
@@ -32,7 +32,7 @@ std::string hostOf(const std::string& url) {
 }
 
 TEST(MakeProfile, SameSeedSameBytesOtherSeedOtherBytes) {
-    ScratchFolder scratch;
+    TempFolder scratch;
     auto make = [&](const std::string& name, const std::string& seed) {
         const auto folder = scratch.path() / name / "alice";
         const ToolResult result =
@@ -46,7 +46,7 @@ TEST(MakeProfile, SameSeedSameBytesOtherSeedOtherBytes) {
 }
 
 TEST(MakeProfile, WritesARealisticMixWithRealFiles) {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto profile = scratch.path() / "alice";
     const ToolResult made = RunTool(
         "make-profile", {"--entries", "800", "--sites", "60", "--seed", "3", profile.string()});
@@ -98,7 +98,7 @@ TEST(MakeProfile, WritesARealisticMixWithRealFiles) {
 }
 
 TEST(MakeProfile, LayoutsSignaturesAndNoFiles) {
-    ScratchFolder scratch;
+    TempFolder scratch;
     struct Case {
         std::vector<std::string> options;
         const char* index;

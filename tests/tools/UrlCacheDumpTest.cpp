@@ -1,4 +1,4 @@
-#include "ToolRunner.h"
+#include "support/ToolRunner.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 namespace {
 
 using namespace urlcache_writer;
-using namespace zz_tools_test;
+using namespace zz_test;
 
 std::string hex16(win::FILETIME time) {
     char text[17];
@@ -90,7 +90,7 @@ TEST(UrlCacheDump, PrintsEveryEntryOfEveryLayoutAndSignature) {
     for (Layout layout : {Layout::Wine8, Layout::Vista, Layout::XP}) {
         for (Signature signature : {Signature::Windows52, Signature::Wine}) {
             SCOPED_TRACE(static_cast<int>(layout) * 10 + static_cast<int>(signature));
-            ScratchFolder scratch;
+            TempFolder scratch;
             const auto profile = scratch.path() / "alice";
             ProfileWriter writer(profile, layout);
             ContainerOptions options;
@@ -123,7 +123,7 @@ TEST(UrlCacheDump, PrintsEveryEntryOfEveryLayoutAndSignature) {
 }
 
 TEST(UrlCacheDump, ReadsTheProfileFromTheEnvironmentWithoutOption) {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto profile = scratch.path() / "bob";
     ProfileWriter writer(profile, Layout::XP);
     const auto list = samples();
@@ -138,7 +138,7 @@ TEST(UrlCacheDump, ReadsTheProfileFromTheEnvironmentWithoutOption) {
 }
 
 TEST(UrlCacheDump, MissingProfileOrBadUsageExitsWithTwo) {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const ToolResult missing =
         RunTool("urlcache-dump", {"--profile", (scratch.path() / "nobody").string()});
     EXPECT_EQ(missing.status, 2);

@@ -1,15 +1,12 @@
+#include "support/TempFolder.h"
+#include "support/ToolRunner.h"
+#include "support/WriterEntries.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,44 +14,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace urlcache_writer;
-
-// A record with a URL, and optionally a file name and the file's bytes.
-Entry MakeEntry(std::string url, std::optional<std::string> fileName = std::nullopt,
-                std::optional<std::string> content = std::nullopt) {
-    Entry entry;
-    entry.url = std::move(url);
-    entry.fileName = std::move(fileName);
-    entry.fileContent = std::move(content);
-    return entry;
-}
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Quoted(const std::string& arg) {
-    std::string quoted = "'";
-    for (char c : arg)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+using zz_test::MakeEntry;
+using zz_test::RunTool;
+using zz_test::TempFolder;
+using zz_test::ToolResult;
 
 // A profile with two sites, written once for all tests.
 class ZezuvurReportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        std::string pattern = (fs::temp_directory_path() / "zz-report-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = new fs::path(pattern);
+        root_ = new TempFolder("zz-report");
         fs::create_directory(Profile());
         fs::create_directory(EmptyProfile());
 
@@ -76,40 +45,23 @@ protected:
                                          writer.windowsFilePath(ContainerKind::Cookies, cookie)};
     }
     static void TearDownTestSuite() {
-        fs::remove_all(*root_);
         delete root_;
         delete files_;
     }
 
-    static fs::path Profile() { return *root_ / "ann"; }
-    static fs::path EmptyProfile() { return *root_ / "nobody"; }
+    static fs::path Profile() { return root_->path() / "ann"; }
+    static fs::path EmptyProfile() { return root_->path() / "nobody"; }
     static const std::string& File(int i) { return files_->at(i); }
 
-    static RunResult Report(const std::vector<std::string>& args) {
-        // CTest names the tools' folder; run by hand, the tools sit beside this binary.
-        const char* binDir = std::getenv("ZEZUVUR_BIN_DIR");
-        const fs::path tools =
-            binDir ? fs::path(binDir) : fs::read_symlink("/proc/self/exe").parent_path();
-        std::string command = Quoted((tools / "zezuvur-report").string());
-        for (const std::string& arg : args)
-            command.append(" ").append(Quoted(arg));
-        const fs::path out = *root_ / "out.txt";
-        const fs::path err = *root_ / "err.txt";
-        command.append(" >").append(Quoted(out.string()));
-        command.append(" 2>").append(Quoted(err.string()));
-        RunResult result;
-        const int raw = std::system(command.c_str());
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = ReadAll(out);
-        result.err = ReadAll(err);
-        return result;
+    static ToolResult Report(const std::vector<std::string>& args) {
+        return RunTool("zezuvur-report", args);
     }
 
-    static fs::path* root_;
+    static TempFolder* root_;
     static std::vector<std::string>* files_;
 };
 
-fs::path* ZezuvurReportTest::root_ = nullptr;
+TempFolder* ZezuvurReportTest::root_ = nullptr;
 std::vector<std::string>* ZezuvurReportTest::files_ = nullptr;
 
 const std::string kTotal = "total\tTotal: 1 images, 1 pages, 1 media files, 0 unknown files,1 "
@@ -146,7 +98,7 @@ TEST_F(ZezuvurReportTest, PrintsWhatTheWindowWouldShow) {
         {{"--profile", EmptyProfile().string()}, "total\t\n"},
     };
     for (const Case& c : cases) {
-        const RunResult result = Report(c.args);
+        const ToolResult result = Report(c.args);
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, c.expected) << c.args.back();
     }
@@ -154,15 +106,15 @@ TEST_F(ZezuvurReportTest, PrintsWhatTheWindowWouldShow) {
 
 TEST_F(ZezuvurReportTest, ProfileFromTheEnvironment) {
     ::setenv("ZEZUVUR_PROFILE", Profile().c_str(), 1);
-    const RunResult result = Report({"--sites-only"});
+    const ToolResult result = Report({"--sites-only"});
     ::unsetenv("ZEZUVUR_PROFILE");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "site\texample.com\nsite\ttunes.org\n" + kTotal);
 }
 
 TEST_F(ZezuvurReportTest, MissingProfileOrBadArgumentsFail) {
-    const std::string missing = (*root_ / "no-such-user").string();
-    RunResult result = Report({"--profile", missing});
+    const std::string missing = (root_->path() / "no-such-user").string();
+    ToolResult result = Report({"--profile", missing});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find(missing), std::string::npos) << result.err;

@@ -50,7 +50,7 @@ public:
 };
 
 TEST(CachedSitesFrame, EmptyCacheShowsNothingAndKeepsDesignCaptions) {
-    TempProfile profile;
+    zz_test::TempProfile profile;
     LoadedFrame loaded;
     EXPECT_EQ(loaded.frame.lbxSites->Count(), 0);
     EXPECT_EQ(loaded.frame.lbxSites->ItemIndex(), -1);
@@ -156,7 +156,7 @@ TEST(CachedSitesFrame, FileNamePartIsWhatFollowsTheLastBackslashOrColon) {
 }
 
 TEST(CachedSitesFrame, ComponentsAreNamedAndPlacedAsDesigned) {
-    TempProfile profile;
+    zz_test::TempProfile profile;
     LoadedFrame loaded;
     TframeCachedSites& frame = loaded.frame;
     for (const char* name :

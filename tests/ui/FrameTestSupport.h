@@ -43,7 +43,7 @@ inline testing::Environment* const kQtApplicationEnvironment =
     testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 // Two sites: alpha.example has something of every kind, beta.example one image and one visit.
-class TwoSiteProfile : public TempProfile {
+class TwoSiteProfile : public zz_test::TempProfile {
 public:
     TwoSiteProfile() : writer_(folder(), urlcache_writer::Layout::Vista) {
         using urlcache_writer::ContainerKind;

@@ -46,7 +46,7 @@ std::string PictureBytes(const char* format, Qt::GlobalColor colour) {
 }
 
 // One site with three decodable images, a page, a cookie and three history visits.
-class ActionProfile : public TempProfile {
+class ActionProfile : public zz_test::TempProfile {
 public:
     ActionProfile() : writer_(folder(), urlcache_writer::Layout::Vista) {
         AddContent("http://gamma.example/a.png", "a[1].png", PictureBytes("PNG", Qt::red));

@@ -2,18 +2,19 @@
 // Runs one of the built command-line tools (found through ZEZUVUR_BIN_DIR) and collects its
 // exit status and output.
 
+#include "support/TempFolder.h"
+
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-namespace zz_tools_test {
+namespace zz_test {
 
 struct ToolResult {
     int status = -1;
@@ -44,31 +45,10 @@ inline std::string ReadFile(const std::filesystem::path& file) {
     return text.str();
 }
 
-// A folder under the system's temporary folder, removed again at the end of its scope.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::random_device seed;
-        path_ = std::filesystem::temp_directory_path() /
-                ("zz-tools-" + std::to_string(seed()) + "-" + std::to_string(seed()));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 // Runs `program` (a full path) with the arguments; stdout and stderr are captured separately.
 inline ToolResult RunProgram(const std::filesystem::path& program,
                              const std::vector<std::string>& arguments) {
-    ScratchFolder scratch;
+    const TempFolder scratch("zz-tools");
     std::string command = ShellQuoted(program.string());
     for (const std::string& argument : arguments)
         command.append(" ").append(ShellQuoted(argument));
@@ -108,4 +88,4 @@ inline std::vector<std::string> Columns(const std::string& line) {
     }
 }
 
-} // namespace zz_tools_test
+} // namespace zz_test
