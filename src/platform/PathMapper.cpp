@@ -4,6 +4,8 @@
 #include "CodePage.h"
 
 #include <cstdlib>
+#include <dirent.h>
+#include <memory>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -94,6 +96,10 @@ std::optional<WindowsPath> parseAbsolute(std::string_view path) {
 // The names of one folder by their ASCII-lower-cased form, kept while the folder is unchanged,
 // so that looking up many missing files in a big cache folder reads that folder once and not
 // once per file.
+struct FolderCloser {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
+
 class FolderListings {
 public:
     std::optional<std::string> find(const fs::path& folder, const std::string& name) {
@@ -145,10 +151,14 @@ private:
             listings_.clear();
         Listing& listing = listings_[key];
         listing = Listing{info.st_dev, info.st_ino, info.st_mtim, settledSince(info.st_mtim), {}};
-        std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end;
-             it.increment(error)) {
-            std::string actual = it->path().filename().string();
+        // A cookie folder holds one file per cookie: names are taken as readdir leaves them,
+        // without a path object for each.
+        std::unique_ptr<DIR, FolderCloser> entries(::opendir(folder.c_str()));
+        while (const dirent* entry = entries ? ::readdir(entries.get()) : nullptr) {
+            const std::string_view name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            std::string actual(name);
             auto [slot, added] = listing.names.try_emplace(AsciiLowerCase(actual), actual);
             // Of names that differ only in case, the first in name order wins, whatever order
             // the folder lists them in.
