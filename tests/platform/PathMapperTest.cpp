@@ -1,9 +1,12 @@
 #include "platform/PathMapper.h"
+#include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -16,26 +19,13 @@ using platform::WindowsPathFromHost;
 class EnvironmentOverride {
 public:
     void set(const char* name, const char* value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name);
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvironmentOverride() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
+        const auto [variable, added] = overrides_.try_emplace(name, name, value);
+        if (!added)
+            variable->second.Set(value);
     }
 
 private:
-    std::map<std::string, std::optional<std::string>> saved_;
+    std::map<std::string, zz_test::ScopedEnv> overrides_;
 };
 
 TEST(PathMapper, ProfileComesFromTheEnvironment) {

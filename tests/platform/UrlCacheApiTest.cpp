@@ -1,4 +1,5 @@
 #include "UrlCacheTestSupport.h"
+#include "support/ScopedEnv.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>
@@ -393,12 +394,10 @@ TEST(UrlCacheApi, FindsContainersOfEveryLayoutIgnoringCase) {
 
 TEST(UrlCacheApi, WinePrefixProfileAndPeriodicHistory) {
     zz_test::TempProfile scratch;
-    ::unsetenv("ZEZUVUR_PROFILE");
-    const std::string oldPrefix = std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "";
-    const std::string oldUser = std::getenv("USER") ? std::getenv("USER") : "";
+    const zz_test::ScopedEnv noProfile("ZEZUVUR_PROFILE", nullptr);
     const auto prefix = scratch.folder() / "prefix";
-    ::setenv("WINEPREFIX", prefix.c_str(), 1);
-    ::setenv("USER", "bob", 1);
+    const zz_test::ScopedEnv winePrefix("WINEPREFIX", prefix.string());
+    const zz_test::ScopedEnv user("USER", "bob");
     ProfileWriter writer(prefix / "drive_c" / "users" / "bob", Layout::Wine8);
     const Entry image = contentEntry("http://a.example/x.png", "x[1].png");
     writer.add(ContainerKind::Content, image);
@@ -422,12 +421,6 @@ TEST(UrlCacheApi, WinePrefixProfileAndPeriodicHistory) {
     auto all = EnumerateCache(nullptr);
     ASSERT_EQ(all.entries.size(), 3u);
     EXPECT_EQ(all.entries[2].url, ":2009010520090112: bob@http://a.example/");
-
-    if (oldPrefix.empty())
-        ::unsetenv("WINEPREFIX");
-    else
-        ::setenv("WINEPREFIX", oldPrefix.c_str(), 1);
-    ::setenv("USER", oldUser.c_str(), 1);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "support/ScopedEnv.h"
 #include "support/ToolRunner.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
@@ -129,9 +130,8 @@ TEST(UrlCacheDump, ReadsTheProfileFromTheEnvironmentWithoutOption) {
     const auto list = samples();
     writer.add(list[3].kind, list[3].entry);
     writer.write();
-    ::setenv("ZEZUVUR_PROFILE", profile.c_str(), 1);
+    const ScopedEnv selected("ZEZUVUR_PROFILE", profile.string());
     const ToolResult result = RunTool("urlcache-dump", {});
-    ::unsetenv("ZEZUVUR_PROFILE");
     EXPECT_EQ(result.status, 0);
     ASSERT_EQ(Lines(result.out).size(), 1u);
     EXPECT_EQ(Columns(Lines(result.out)[0]).size(), 14u);

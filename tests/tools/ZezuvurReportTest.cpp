@@ -1,3 +1,4 @@
+#include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 #include "support/ToolRunner.h"
 #include "support/WriterEntries.h"
@@ -5,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -105,9 +105,8 @@ TEST_F(ZezuvurReportTest, PrintsWhatTheWindowWouldShow) {
 }
 
 TEST_F(ZezuvurReportTest, ProfileFromTheEnvironment) {
-    ::setenv("ZEZUVUR_PROFILE", Profile().c_str(), 1);
+    const zz_test::ScopedEnv profile("ZEZUVUR_PROFILE", Profile().string());
     const ToolResult result = Report({"--sites-only"});
-    ::unsetenv("ZEZUVUR_PROFILE");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "site\texample.com\nsite\ttunes.org\n" + kTotal);
 }
