@@ -194,6 +194,18 @@ fs::path resolveBelow(const fs::path& base, const std::vector<std::string>& comp
     std::error_code error;
     if (fs::exists(exact, error))
         return exact;
+    // Mostly only the file itself is missing or differs in case (a cache copied without its
+    // files has thousands of these): when its folder exists as written, every folder on the
+    // way would be found under its own name, so only the last name needs looking up.
+    if (components.size() > first) {
+        fs::path folder = base;
+        for (std::size_t i = first; i + 1 < components.size(); ++i)
+            folder /= components[i];
+        if (fs::exists(folder, error)) {
+            const std::optional<std::string> found = findIgnoringCase(folder, components.back());
+            return folder / (found ? *found : components.back());
+        }
+    }
     fs::path resolved = base;
     bool searching = true;
     for (std::size_t i = first; i < components.size(); ++i) {
