@@ -51,16 +51,14 @@ TFileKind GetFileKind(std::string_view FileName) {
     return fkOther;
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
+std::string JoinLines(const std::vector<std::string_view>& lines) {
     std::size_t length = 0;
-    for (const std::string& line : lines)
+    for (std::string_view line : lines)
         length += line.size() + 2;
     std::string text;
     text.reserve(length);
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
+    for (std::string_view line : lines)
+        text.append(line).append("\r\n");
     return text;
 }
 

@@ -32,7 +32,7 @@ std::string ExtractSiteName(std::string_view URL);
 std::int32_t GetLocalFileSize(std::string_view FileName);
 
 // Lists of texts travel as one text: each item followed by CR LF.
-std::string JoinLines(const std::vector<std::string>& lines);
+std::string JoinLines(const std::vector<std::string_view>& lines);
 // Splits at CR, LF or CR LF; the final line end adds no item; an empty text gives none.
 std::vector<std::string> SplitLines(std::string_view text);
 

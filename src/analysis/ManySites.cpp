@@ -14,7 +14,8 @@ namespace {
 using site_lines::TLineRule;
 
 // A multi-pattern matcher over bytes (a trie of the sites with fall-back links): one walk over a
-// URL reports every site that occurs in it, wherever and however often.
+// URL reports every site that occurs in it, wherever and however often. The queries' own search
+// (TUrlText::ForEachHolding) scans the whole text once per site: too slow for thousands of sites.
 class TSiteMatcher {
 public:
     explicit TSiteMatcher(const std::vector<std::string>& sites) : FNodes(1) {
@@ -112,38 +113,97 @@ private:
     std::unordered_map<std::uint64_t, std::int32_t> FEdges;
 };
 
-// For one category list: per site, the positions of its matching copies in list order.
-std::vector<std::vector<std::uint32_t>> MatchesPerSite(const TCacheAnalyzer::TEntryList& list,
-                                                       const std::vector<std::string>& sites,
-                                                       const TSiteMatcher& matcher) {
-    std::vector<std::vector<std::uint32_t>> matches(sites.size());
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const auto position = static_cast<std::uint32_t>(i);
-        matcher.Scan(list[i].LowerUrl, [&](std::int32_t site) {
-            std::vector<std::uint32_t>& found = matches[static_cast<std::size_t>(site)];
-            if (found.empty() || found.back() != position) // once per copy, however often
-                found.push_back(position);
-        });
-    }
-    return matches;
-}
-
 struct TCategory {
     const TCacheAnalyzer::TEntryList& List;
     TLineRule Rule;
     std::int32_t TCacheAnalyzer::*Counter;
     std::string TSiteTraces::*Text;
 };
+constexpr std::size_t kCategories = 6;
+
+// The matching copies of a run of sites, site by site and category by category, in list order.
+// A hostile cache can make short sites match nearly every copy, so what it holds is kept under a
+// budget: when the matches pass it, the sites at the end of the run are dropped (down to the
+// first site, which is always kept) and left for a later run.
+class TBatch {
+public:
+    TBatch(const std::vector<std::string>& sites, std::size_t first, std::size_t budget)
+        : FFirst(first), FEnd(sites.size()), FBudget(budget),
+          FMatcher(std::vector<std::string>(sites.begin() + static_cast<std::ptrdiff_t>(first),
+                                            sites.end())),
+          FMatches(kCategories * (sites.size() - first)), FCounts(sites.size() - first) {}
+
+    // Finds the run's sites in every copy of each category; gives where the run ends.
+    std::size_t Sweep(const TCategory (&categories)[kCategories]) {
+        for (std::size_t category = 0; category < kCategories; ++category)
+            SweepCategory(category, categories[category].List);
+        return FEnd;
+    }
+
+    std::vector<std::uint32_t>& Matches(std::size_t category, std::size_t site) {
+        return FMatches[Slot(category, site - FFirst)];
+    }
+
+private:
+    std::size_t Slot(std::size_t category, std::size_t offset) const {
+        return offset * kCategories + category;
+    }
+
+    void SweepCategory(std::size_t category, const TCacheAnalyzer::TEntryList& list) {
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const auto position = static_cast<std::uint32_t>(i);
+            FMatcher.Scan(list[i].LowerUrl, [&](std::int32_t found) {
+                const auto offset = static_cast<std::size_t>(found);
+                if (FFirst + offset >= FEnd)
+                    return;
+                std::vector<std::uint32_t>& matches = FMatches[Slot(category, offset)];
+                if (!matches.empty() && matches.back() == position) // once per copy
+                    return;
+                matches.push_back(position);
+                ++FCounts[offset];
+                if (++FStored > FBudget)
+                    Shrink();
+            });
+        }
+    }
+
+    // Keeps the longest run of sites holding at most half the budget so far, so that the run
+    // does not shrink again at the very next match.
+    void Shrink() {
+        std::size_t kept = 1;
+        std::size_t stored = FCounts[0];
+        while (FFirst + kept < FEnd && stored + FCounts[kept] <= FBudget / 2)
+            stored += FCounts[kept++];
+        for (std::size_t offset = kept; FFirst + offset < FEnd; ++offset) {
+            for (std::size_t category = 0; category < kCategories; ++category)
+                std::vector<std::uint32_t>().swap(FMatches[Slot(category, offset)]);
+            FCounts[offset] = 0;
+        }
+        FEnd = FFirst + kept;
+        FStored = stored;
+        // One site alone holds no more than its own query would; let it through.
+        if (kept == 1)
+            FBudget = static_cast<std::size_t>(-1);
+    }
+
+    std::size_t FFirst;
+    std::size_t FEnd;
+    std::size_t FBudget;
+    std::size_t FStored = 0;
+    TSiteMatcher FMatcher;
+    std::vector<std::vector<std::uint32_t>> FMatches; // site by site, six categories each
+    std::vector<std::size_t> FCounts;                 // matches held per site
+};
 
 // The lines that one site's query gives, from the copies already found to match it (or from
 // every copy for the empty site).
 std::string LinesFor(const TCategory& category, const std::string& site,
                      const std::vector<std::uint32_t>& matches, std::int32_t& count) {
-    std::vector<const std::string*> lines;
+    std::vector<std::string_view> lines;
     auto take = [&](const TCacheAnalyzer::TEntryCopy& copy) {
         const std::string& line = site_lines::LineOf(copy, category.Rule);
         if (site_lines::GivesLine(line, category.Rule))
-            lines.push_back(&line);
+            lines.push_back(line);
     };
     if (site.empty()) {
         for (const TCacheAnalyzer::TEntryCopy& copy : category.List)
@@ -153,19 +213,19 @@ std::string LinesFor(const TCategory& category, const std::string& site,
             take(category.List[position]);
     }
     count = static_cast<std::int32_t>(lines.size());
-    return site_lines::JoinLineRefs(lines);
+    return JoinLines(lines);
 }
 
 } // namespace
 
-void QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::string>& Sites,
-                    const TOnSiteTraces& OnSite) {
+std::size_t QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::string>& Sites,
+                           const TOnSiteTraces& OnSite, std::size_t MatchBudget) {
     std::vector<std::string> sites;
     sites.reserve(Sites.size());
     for (const std::string& site : Sites)
         sites.push_back(platform::AsciiLowerCase(site));
 
-    const TCategory categories[] = {
+    const TCategory categories[kCategories] = {
         {Analyzer.Pages(), site_lines::kFileLines, &TCacheAnalyzer::SitePages, &TSiteTraces::Pages},
         {Analyzer.Images(), site_lines::kFileLines, &TCacheAnalyzer::SiteImages,
          &TSiteTraces::Images},
@@ -177,22 +237,25 @@ void QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::string>& Si
         {Analyzer.History(), site_lines::kHistoryLines, &TCacheAnalyzer::SiteHistory,
          &TSiteTraces::History},
     };
-    const TSiteMatcher matcher(sites);
-    std::vector<std::vector<std::vector<std::uint32_t>>> matches;
-    for (const TCategory& category : categories)
-        matches.push_back(MatchesPerSite(category.List, sites, matcher));
-
-    for (std::size_t site = 0; site < sites.size(); ++site) {
-        TSiteTraces traces;
-        std::size_t index = 0;
-        for (const TCategory& category : categories) {
-            std::int32_t& counter = Analyzer.*category.Counter;
-            counter = 0;
-            traces.*category.Text = LinesFor(category, sites[site], matches[index][site], counter);
-            // The matches are done with; a long report need not hold them all to the end.
-            std::vector<std::uint32_t>().swap(matches[index][site]);
-            ++index;
+    std::size_t sweeps = 0;
+    for (std::size_t first = 0; first < sites.size();) {
+        TBatch batch(sites, first, MatchBudget);
+        const std::size_t end = batch.Sweep(categories);
+        ++sweeps;
+        for (std::size_t site = first; site < end; ++site) {
+            TSiteTraces traces;
+            for (std::size_t category = 0; category < kCategories; ++category) {
+                const TCategory& c = categories[category];
+                std::int32_t& counter = Analyzer.*c.Counter;
+                counter = 0;
+                std::vector<std::uint32_t>& matches = batch.Matches(category, site);
+                traces.*c.Text = LinesFor(c, sites[site], matches, counter);
+                // Done with; a long report need not hold them all to the end of the run.
+                std::vector<std::uint32_t>().swap(matches);
+            }
+            OnSite(site, traces);
         }
-        OnSite(site, traces);
+        first = end;
     }
+    return sweeps;
 }

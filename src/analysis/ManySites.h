@@ -25,5 +25,11 @@ using TOnSiteTraces = std::function<void(std::size_t Index, const TSiteTraces& T
 // For each of Sites in order: sets the analyzer's six per-site counters as the queries would for
 // that site, then calls OnSite with its index and results. A site is lower-cased A to Z first,
 // as the queries do; the same site may be given more than once.
-void QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::string>& Sites,
-                    const TOnSiteTraces& OnSite);
+//
+// The sites are answered in runs, one pass over the snapshot each, so that the matches held at
+// once stay near MatchBudget (a site alone may hold more: as many as its own query would).
+// Gives the number of passes it took.
+constexpr std::size_t kManySitesMatchBudget = std::size_t{4} << 20;
+std::size_t QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::string>& Sites,
+                           const TOnSiteTraces& OnSite,
+                           std::size_t MatchBudget = kManySitesMatchBudget);

@@ -59,14 +59,11 @@ public:
     std::string SortedText() {
         std::stable_sort(FSites.begin(), FSites.end(),
                          [](const TSite& a, const TSite& b) { return *a.Key < *b.Key; });
-        std::size_t length = 0;
+        std::vector<std::string_view> names;
+        names.reserve(FSites.size());
         for (const TSite& site : FSites)
-            length += site.Name.size() + 2;
-        std::string text;
-        text.reserve(length);
-        for (const TSite& site : FSites)
-            text.append(site.Name).append("\r\n");
-        return text;
+            names.push_back(site.Name);
+        return JoinLines(names);
     }
 
 private:

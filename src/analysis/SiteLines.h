@@ -34,16 +34,4 @@ inline bool GivesLine(const std::string& line, TLineRule rule) {
     return !rule.NeedsMediaSize || GetLocalFileSize(line) > kMinMediaFileSize;
 }
 
-// The lines as CR LF text, built in one allocation.
-inline std::string JoinLineRefs(const std::vector<const std::string*>& lines) {
-    std::size_t length = 0;
-    for (const std::string* line : lines)
-        length += line->size() + 2;
-    std::string text;
-    text.reserve(length);
-    for (const std::string* line : lines)
-        text.append(*line).append("\r\n");
-    return text;
-}
-
 } // namespace site_lines

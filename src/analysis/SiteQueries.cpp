@@ -22,13 +22,13 @@ std::string QuerySite(const TCacheAnalyzer::TEntryList& list, const TUrlText& ur
     counter = 0;
     const std::string site = platform::AsciiLowerCase(Site);
 
-    std::vector<const std::string*> lines;
+    std::vector<std::string_view> lines;
     urls.ForEachHolding(site, [&](std::size_t index) {
         const std::string& line = LineOf(list[index], rule);
         if (GivesLine(line, rule))
-            lines.push_back(&line);
+            lines.push_back(line);
     });
-    std::string text = site_lines::JoinLineRefs(lines);
+    std::string text = JoinLines(lines);
     counter = static_cast<std::int32_t>(lines.size());
     return text;
 }
