@@ -5,10 +5,6 @@
 
 namespace {
 
-// Large enough that a block holds thousands of URLs, small enough that a few of them are no
-// burden for a small cache.
-constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
-
 char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }

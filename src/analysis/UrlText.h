@@ -13,6 +13,10 @@
 
 class TUrlText {
 public:
+    // Large enough that a block holds thousands of URLs, small enough that a few of them are no
+    // burden for a small cache.
+    static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+
     // Appends the lower-cased URL as the next entry; the view stays valid until Clear().
     std::string_view Add(std::string_view url);
     void Clear();
@@ -39,6 +43,13 @@ private:
         std::vector<std::uint32_t> Starts; // of each entry's URL in Bytes
     };
 
+    // Bounded by where the next URL starts, not by a NUL: a URL may hold one.
+    static std::string_view UrlOf(const TBlock& block, std::size_t entry) {
+        const std::size_t start = block.Starts[entry];
+        const std::size_t after =
+            entry + 1 < block.Starts.size() ? block.Starts[entry + 1] : block.Used;
+        return {block.Bytes.get() + start, after - 1 - start};
+    }
     static const char* Search(const char* from, const char* end, std::string_view site);
     // Which entry of the block holds the byte at `offset`: the last one starting at or before it.
     static std::size_t EntryAt(const TBlock& block, std::size_t from, std::size_t offset);
@@ -53,10 +64,7 @@ private:
         while (entry < block.Starts.size()) {
             if (mayCrossEntries) {
                 // A NUL in the site could match across the separators: test each URL alone.
-                const std::size_t start = block.Starts[entry];
-                const std::string_view url(text + start,
-                                           std::char_traits<char>::length(text + start));
-                if (url.find(site) != std::string_view::npos)
+                if (UrlOf(block, entry).find(site) != std::string_view::npos)
                     found(block.FirstEntry + entry);
                 ++entry;
                 continue;
