@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 #include "platform/PathMapper.h"
 #include "support/TempFolder.h"
+#include "support/TempProfile.h"
 #include "support/WriterEntries.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
@@ -257,6 +258,34 @@ void SiteQueriesTest::ExpectSweepGivesEachQuery(const std::vector<std::string>& 
         EXPECT_EQ(sweeps, 1u);
     else
         EXPECT_GT(sweeps, 2u);
+}
+
+// Long URLs fill more than one block of the text the queries search: a site is found in each.
+TEST(SiteQueriesOverLongLists, FindTheSiteInEveryBlockOfUrls) {
+    zz_test::TempProfile profile;
+    ProfileWriter writer(profile.folder(), Layout::Vista);
+    std::vector<std::string> expected;
+    constexpr int kUrls = 300; // of about 4 KB each: over 1 MiB
+    for (int i = 0; i < kUrls; ++i) {
+        const bool needle = i % 100 == 99 || i == 0;
+        const std::string url = std::string("Visited: alice@http://") +
+                                (needle ? "Needle.Test" : "hay.test") + "/" +
+                                std::string(4000, 'p') + std::to_string(i);
+        writer.add(ContainerKind::History, MakeEntry(url));
+        if (needle)
+            expected.push_back(url);
+    }
+    writer.write();
+    TCacheAnalyzer analyzer;
+    analyzer.Analyze();
+    ASSERT_EQ(analyzer.TotalHistory, kUrls);
+
+    const std::string text = analyzer.GetSiteHistory("needle.TEST");
+    EXPECT_EQ(analyzer.SiteHistory, 4);
+    EXPECT_EQ(text, JoinLines({expected.begin(), expected.end()}));
+    QueryManySites(analyzer, {"needle.test"}, [&](std::size_t, const TSiteTraces& traces) {
+        EXPECT_EQ(traces.History, text);
+    });
 }
 
 } // namespace
