@@ -212,7 +212,8 @@ HANDLE FindFirstUrlCacheEntryExA(LPCSTR pattern, DWORD /*flags*/, DWORD filter, 
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        auto containers = SelectContainers(FindContainers(platform::CurrentProfile()), pattern);
+        auto containers =
+            SelectContainers(FindContainers(platform::CurrentProfile(), pattern), pattern);
         if (containers.empty()) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return nullptr;

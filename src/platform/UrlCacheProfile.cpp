@@ -105,6 +105,17 @@ void addContainer(std::vector<ContainerLocation>& out, const ProfileRoot& profil
     out.push_back({kind, std::move(prefix), std::move(index), std::move(*windowsFolder)});
 }
 
+// Whether a folder of that kind can hold a container the pattern selects. Periodic history
+// containers live in the history folders, under prefixes that start with ':'.
+bool mayHoldPrefix(ContainerKind kind, const char* pattern) {
+    if (pattern == nullptr)
+        return true;
+    const std::string_view wanted(pattern);
+    if (prefixOf(kind) == wanted)
+        return true;
+    return kind == ContainerKind::History && wanted.starts_with(':');
+}
+
 } // namespace
 
 const std::vector<LayoutFolder>& KnownContainerFolders() {
@@ -126,10 +137,13 @@ const std::vector<LayoutFolder>& KnownContainerFolders() {
     return folders;
 }
 
-std::vector<ContainerLocation> FindContainers(const ProfileRoot& profile) {
+std::vector<ContainerLocation> FindContainers(const ProfileRoot& profile, const char* pattern) {
     std::vector<ContainerLocation> containers;
     std::vector<fs::path> seen;
     for (const LayoutFolder& layout : KnownContainerFolders()) {
+        // A cookie folder holds a file per cookie: listing it for a content search is waste.
+        if (!mayHoldPrefix(layout.kind, pattern))
+            continue;
         auto folder = resolveFolder(profile.hostFolder, layout.relativeFolder);
         if (!folder)
             continue;

@@ -25,7 +25,10 @@ struct ContainerLocation {
 
 // Every container of the profile, in the order above. A missing profile or folder, or an
 // index.dat that is not a regular file, contributes nothing. Components match ignoring case.
-std::vector<ContainerLocation> FindContainers(const ProfileRoot& profile);
+// With a pattern, folders of kinds that cannot hold a container of that prefix are not looked
+// at (the result may still hold others: SelectContainers picks the exact ones).
+std::vector<ContainerLocation> FindContainers(const ProfileRoot& profile,
+                                              const char* pattern = nullptr);
 
 // Those whose prefix equals `pattern` exactly; every container when `pattern` is null.
 std::vector<ContainerLocation> SelectContainers(std::vector<ContainerLocation> containers,
