@@ -2,6 +2,7 @@
 #include "analysis/ManySites.h"
 #include "platform/CodePage.h"
 #include "platform/PathMapper.h"
+#include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 #include "support/TempProfile.h"
 #include "support/WriterEntries.h"
@@ -30,7 +31,7 @@ protected:
     static void SetUpTestSuite() {
         platform::SetAnsiCodePageForTesting(1252);
         folder_ = new zz_test::TempFolder("zz-queries");
-        ::setenv("ZEZUVUR_PROFILE", folder_->path().c_str(), 1);
+        profileEnv_ = new zz_test::ScopedEnv("ZEZUVUR_PROFILE", folder_->path().string());
 
         ProfileWriter writer(folder_->path(), Layout::Vista);
         auto content = [&](std::string url, std::optional<std::string> file,
@@ -72,12 +73,13 @@ protected:
 
     static void TearDownTestSuite() {
         delete analyzer_;
+        delete profileEnv_;
         delete folder_;
         delete paths_;
         platform::SetAnsiCodePageForTesting(0);
     }
 
-    void SetUp() override { ::setenv("ZEZUVUR_PROFILE", folder_->path().c_str(), 1); }
+    void SetUp() override { profileEnv_->Set(folder_->path().string()); }
 
     // The query's text; its counter goes to `counter`.
     static std::string Run(Query query, const std::string& site, std::int32_t& counter) {
@@ -138,11 +140,13 @@ protected:
         kCookie
     };
     static zz_test::TempFolder* folder_;
+    static zz_test::ScopedEnv* profileEnv_;
     static std::vector<std::string>* paths_;
     static TCacheAnalyzer* analyzer_;
 };
 
 zz_test::TempFolder* SiteQueriesTest::folder_ = nullptr;
+zz_test::ScopedEnv* SiteQueriesTest::profileEnv_ = nullptr;
 std::vector<std::string>* SiteQueriesTest::paths_ = nullptr;
 TCacheAnalyzer* SiteQueriesTest::analyzer_ = nullptr;
 
