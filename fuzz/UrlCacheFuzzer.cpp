@@ -10,7 +10,7 @@
 #include "analysis/CacheAnalyzer.h"
 #include "platform/CodePage.h"
 #include "platform/LastError.h"
-#include "platform/UrlCacheApi.h"
+#include "platform/urlcache/UrlCacheApi.h"
 
 #include <cstdint>
 #include <cstdlib>

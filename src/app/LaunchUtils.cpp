@@ -1,19 +1,21 @@
 #include "app/LaunchUtils.h"
 
 #include "platform/desktop/DocumentOpener.h"
-#include "platform/desktop/WindowManager.h"
+
+#include <QWidget>
 
 void ShellOpen(std::string_view target) {
     desktop::OpenDocument(target);
 }
 
 void ForceForeground(QWidget* window, bool restore) {
-    if (!desktop::IsWindowEnabled(window))
+    if (window == nullptr || !window->isEnabled())
         return;
-    desktop::SetForegroundWindow(window);
-    if (!restore || !desktop::IsWindowVisible(window))
+    window->raise();
+    window->activateWindow();
+    if (!restore || !window->isVisible())
         return;
-    if (!desktop::IsZoomed(window))
-        desktop::RestoreWindow(window);
-    desktop::SetFocus(window);
+    if (!window->isMaximized() && window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->setFocus(Qt::ActiveWindowFocusReason);
 }

@@ -3,10 +3,10 @@
 #include "app/AppIcon.h"
 #include "app/LaunchUtils.h"
 #include "platform/desktop/ErrorReport.h"
-#include "platform/desktop/Fonts.h"
-#include "platform/desktop/LayoutNow.h"
-#include "platform/desktop/SplashWindow.h"
 #include "ui/CachedSitesFrame.h"
+#include "ui/widgets/Fonts.h"
+#include "ui/widgets/LayoutNow.h"
+#include "ui/widgets/SplashWindow.h"
 
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -53,11 +53,11 @@ TfrmZezuvurMain::TfrmZezuvurMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmZezuvurMain"));
     setWindowTitle(QStringLiteral("Zezuvur 1.11 FREEWARE"));
     setWindowIcon(ApplicationIcon());
-    setFont(desktop::DialogFont(8));
+    setFont(widgets::DialogFont(8));
     BuildComponents();
     move(kLeft, kTop);
     resize(kClientWidth, kClientHeight);
-    desktop::LayOutNow(this);
+    widgets::LayOutNow(this);
     desktop::RunReporting([this] { FormCreate(this); });
 }
 
@@ -98,13 +98,13 @@ void TfrmZezuvurMain::BuildComponents() {
 }
 
 void TfrmZezuvurMain::FormCreate(QObject*) {
-    std::unique_ptr<desktop::TSplashWindow> splash;
+    std::unique_ptr<widgets::TSplashWindow> splash;
     const auto finish = [&] {
         splash.reset();
         ForceForeground(this, true);
     };
     try {
-        splash = std::make_unique<desktop::TSplashWindow>(
+        splash = std::make_unique<widgets::TSplashWindow>(
             ApplicationPixmap(), QStringLiteral("Analyzing your computer, please wait..."));
         frameSites->InitFrame();
         frameSites->LoadSites();

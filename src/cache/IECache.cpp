@@ -3,7 +3,7 @@
 #include "platform/LastError.h"
 #include "platform/ModuleLoader.h"
 #include "platform/TimeConversion.h"
-#include "platform/UrlCacheApi.h"
+#include "platform/urlcache/UrlCacheApi.h"
 
 #include <cstdint>
 #include <cstring>

@@ -3,8 +3,8 @@
 // the cache, chosen by a search pattern and a set of entry kinds, copies each entry into its own
 // record (EntryInfo) and fires OnEntry once per entry.
 
-#include "platform/UrlCacheApi.h"
 #include "platform/WinTypes.h"
+#include "platform/urlcache/UrlCacheApi.h"
 
 #include <cstddef>
 #include <cstdint>

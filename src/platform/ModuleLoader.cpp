@@ -2,7 +2,7 @@
 
 #include "CodePage.h"
 #include "LastError.h"
-#include "UrlCacheApi.h"
+#include "platform/urlcache/UrlCacheApi.h"
 
 #include <memory>
 #include <mutex>

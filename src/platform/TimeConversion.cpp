@@ -176,6 +176,44 @@ CivilDate CivilFromDays(std::int64_t days) {
     return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
+// Days since 1 January 1970 of a proleptic Gregorian date; the inverse of CivilFromDays.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+    // Shifting the year to start in March puts the leap day last.
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = FloorDiv(year, 400);
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;
+    const std::int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146'097 + dayOfEra - 719'468;
+}
+
+bool IsValidDate(std::int64_t year, unsigned month, unsigned day) {
+    static constexpr unsigned kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Days since 1601 of every DOS date word, or -1 for a word that is no date; built once, since
+// every cache entry converts two of them.
+const std::vector<std::int32_t>& DayOfDosDate() {
+    static const std::vector<std::int32_t> table = [] {
+        std::vector<std::int32_t> days(0x10000, -1);
+        for (unsigned date = 0; date < days.size(); ++date) {
+            const std::int64_t year = 1980 + (date >> 9);
+            const unsigned month = (date >> 5) & 0x0F;
+            const unsigned day = date & 0x1F;
+            if (IsValidDate(year, month, day))
+                days[date] = static_cast<std::int32_t>(DaysFromCivil(year, month, day) +
+                                                       kDaysFrom1601To1970);
+        }
+        return days;
+    }();
+    return table;
+}
+
 } // namespace
 
 namespace win {
@@ -225,3 +263,20 @@ BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields) {
 }
 
 } // namespace win
+
+namespace platform {
+
+win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime) {
+    const std::int32_t days = DayOfDosDate()[dosDateTime & 0xFFFF];
+    const unsigned time = dosDateTime >> 16;
+    const unsigned hour = time >> 11;
+    const unsigned minute = (time >> 5) & 0x3F;
+    const unsigned second = (time & 0x1F) * 2;
+    if (days < 0 || hour > 23 || minute > 59 || second > 59)
+        return {};
+    const std::uint64_t seconds =
+        static_cast<std::uint64_t>(days) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
+    return FromTicks(seconds * kTicksPerSecond);
+}
+
+} // namespace platform

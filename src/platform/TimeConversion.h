@@ -1,7 +1,11 @@
 #pragma once
-// Time stamps: UTC to local time with the process's time zone, and into calendar fields.
+// Time stamps: UTC to local time with the process's time zone, into calendar fields, and from
+// the DOS date and time fields of a cache record. The calendar arithmetic of the program lives
+// here.
 
 #include "WinTypes.h"
+
+#include <cstdint>
 
 namespace win {
 
@@ -11,3 +15,11 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
 BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields);
 
 } // namespace win
+
+namespace platform {
+
+// A DOS date (low word) and time (high word) as a FILETIME, field by field with no time-zone
+// shift. Zero (no date) and invalid fields give a zero FILETIME.
+win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime);
+
+} // namespace platform

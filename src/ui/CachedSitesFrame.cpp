@@ -6,9 +6,9 @@
 #include "platform/desktop/DocumentOpener.h"
 #include "platform/desktop/ErrorReport.h"
 #include "platform/desktop/FileContextMenu.h"
-#include "platform/desktop/Fonts.h"
-#include "platform/desktop/ImagePreview.h"
 #include "ui/ListBox.h"
+#include "ui/widgets/Fonts.h"
+#include "ui/widgets/ImagePreview.h"
 
 #include <QContextMenuEvent>
 #include <QFrame>
@@ -99,7 +99,7 @@ void TframeCachedSites::BuildComponents() {
     pnl1->setFrameShape(QFrame::NoFrame);
     auto* sitesLayout = FillingLayout(pnl1);
     Label4 = FixedLabel("Label4", QStringLiteral("Select site to view traces:"), 16, pnl1);
-    Label4->setFont(desktop::DialogFont(10, true));
+    Label4->setFont(widgets::DialogFont(10, true));
     lbxSites = NewListBox("lbxSites", "Select site to view traces from it", pnl1);
     sitesLayout->addWidget(Label4);
     sitesLayout->addWidget(lbxSites);
@@ -109,7 +109,7 @@ void TframeCachedSites::BuildComponents() {
     pnl2->setFrameShape(QFrame::NoFrame);
     auto* tracesLayout = FillingLayout(pnl2);
     Label1 = FixedLabel("Label1", QStringLiteral("Traces already on your hard drive:"), 16, pnl2);
-    Label1->setFont(desktop::DialogFont(10, true));
+    Label1->setFont(widgets::DialogFont(10, true));
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     pgcSiteInfo = new QTabWidget(pnl2);
     pgcSiteInfo->setObjectName(QStringLiteral("pgcSiteInfo"));
@@ -125,7 +125,7 @@ void TframeCachedSites::BuildComponents() {
     Splitter2->setHandleWidth(kSplitterThickness);
     Splitter2->setChildrenCollapsible(false);
     lbxImages = NewListBox("lbxImages", nullptr, Splitter2);
-    imgPreview = new desktop::TImagePreview(Splitter2);
+    imgPreview = new widgets::TImagePreview(Splitter2);
     imgPreview->setObjectName(QStringLiteral("imgPreview"));
     Splitter2->addWidget(lbxImages);
     Splitter2->addWidget(imgPreview);

@@ -19,7 +19,7 @@ class QSplitter;
 class QTabWidget;
 class TListBox;
 
-namespace desktop {
+namespace widgets {
 class TImagePreview;
 }
 
@@ -59,7 +59,7 @@ public:
     QSplitter* Splitter1;
     TListBox* lbxMedia;
     QSplitter* Splitter2;
-    desktop::TImagePreview* imgPreview;
+    widgets::TImagePreview* imgPreview;
 
     // Event handlers.
     void lbxSitesClick(QObject* Sender);

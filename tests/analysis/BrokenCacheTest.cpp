@@ -3,7 +3,7 @@
 // entries show, nothing crashes, and each case ends in bounded time.
 
 #include "analysis/CacheAnalyzer.h"
-#include "platform/BrokenContainerCases.h"
+#include "platform/urlcache/BrokenContainerCases.h"
 #include "support/TempProfile.h"
 #include "support/ToolRunner.h"
 #include "urlcache-writer/UrlCacheWriter.h"

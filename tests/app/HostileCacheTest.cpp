@@ -4,8 +4,8 @@
 
 #include "app/ZezuvurMain.h"
 
-#include "platform/BrokenContainerCases.h"
 #include "platform/CodePage.h"
+#include "platform/urlcache/BrokenContainerCases.h"
 #include "support/ToolRunner.h"
 #include "ui/CachedSitesFrame.h"
 #include "ui/FrameTestSupport.h"

@@ -1,5 +1,4 @@
 #include "platform/ByteReader.h"
-#include "platform/UrlCacheFile.h"
 
 #include <gtest/gtest.h>
 
@@ -38,37 +37,6 @@ TEST(ByteReader, ReadsOnlyWhatLiesWhollyInside) {
     EXPECT_FALSE(sub->u8(4));
     EXPECT_FALSE(reader.sub(10, 3));
     EXPECT_FALSE(ByteReader().u8(0));
-}
-
-TEST(UrlCacheFile, DosDateTimeBecomesFileTimeFieldByField) {
-    using platform::urlcache::FileTimeFromDosDateTime;
-    auto ticks = [](win::FILETIME time) {
-        return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-    };
-    auto dos = [](int y, int mo, int d, int h, int mi, int s) {
-        const unsigned date = static_cast<unsigned>(((y - 1980) << 9) | (mo << 5) | d);
-        const unsigned time = static_cast<unsigned>((h << 11) | (mi << 5) | (s / 2));
-        return date | (time << 16);
-    };
-    struct Case {
-        std::uint32_t dos;
-        std::uint64_t expected;
-    };
-    const Case cases[] = {
-        {dos(1980, 1, 1, 0, 0, 0), 119600064000000000ull},
-        {dos(2000, 2, 29, 23, 59, 58), 125963423980000000ull},
-        {dos(2107, 12, 31, 12, 30, 4), 159992514040000000ull},
-        {0, 0},                                      // no date
-        {dos(2001, 2, 29, 0, 0, 0), 0},              // no such day
-        {dos(2001, 13, 1, 0, 0, 0), 0},              // month 13
-        {dos(2001, 1, 1, 24, 0, 0), 0},              // hour 24
-        {dos(2001, 1, 1, 0, 60, 0), 0},              // minute 60
-        {dos(2001, 1, 1, 0, 0, 0) | (30u << 16), 0}, // second 60
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.dos);
-        EXPECT_EQ(ticks(FileTimeFromDosDateTime(c.dos)), c.expected);
-    }
 }
 
 } // namespace

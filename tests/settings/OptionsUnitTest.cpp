@@ -1,7 +1,7 @@
 #include "settings/OptionsUnit.h"
 
 #include "platform/desktop/RegistryStore.h"
-#include "settings/TempConfigFolder.h"
+#include "support/TempConfigFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // of index.dat files written by other people: both must find the same records with the same
 // URLs, files, folders and times. Skipped where the program is not installed.
 
-#include "platform/UrlCacheTestSupport.h"
+#include "platform/urlcache/UrlCacheTestSupport.h"
 #include "support/ToolRunner.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 

@@ -1,9 +1,9 @@
 #include "ui/CachedSitesFrame.h"
 
-#include "platform/desktop/ImagePreview.h"
-#include "platform/desktop/LayoutNow.h"
 #include "ui/FrameTestSupport.h"
 #include "ui/ListBox.h"
+#include "ui/widgets/ImagePreview.h"
+#include "ui/widgets/LayoutNow.h"
 
 #include <QSplitter>
 #include <QTabWidget>
@@ -22,7 +22,7 @@ class LoadedFrame {
 public:
     LoadedFrame() {
         frame.resize(523, 369);
-        desktop::LayOutNow(&frame);
+        widgets::LayOutNow(&frame);
         frame.InitFrame();
         frame.LoadSites();
     }

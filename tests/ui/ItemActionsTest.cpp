@@ -3,10 +3,10 @@
 #include "platform/PathMapper.h"
 #include "platform/desktop/DocumentOpener.h"
 #include "platform/desktop/FileContextMenu.h"
-#include "platform/desktop/ImagePreview.h"
-#include "platform/desktop/LayoutNow.h"
 #include "ui/FrameTestSupport.h"
 #include "ui/ListBox.h"
+#include "ui/widgets/ImagePreview.h"
+#include "ui/widgets/LayoutNow.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -116,7 +116,7 @@ protected:
     void Load() {
         profile.Write();
         frame.resize(523, 369);
-        desktop::LayOutNow(&frame);
+        widgets::LayOutNow(&frame);
         frame.InitFrame();
         frame.LoadSites();
         frame.show();

@@ -4,7 +4,7 @@
 
 #include "platform/LastError.h"
 #include "platform/PathMapper.h"
-#include "platform/UrlCacheApi.h"
+#include "platform/urlcache/UrlCacheApi.h"
 
 #include <array>
 #include <cstddef>

@@ -7,7 +7,7 @@
 #include <QSplashScreen>
 #include <QString>
 
-namespace desktop {
+namespace widgets {
 
 class TSplashWindow : public QSplashScreen {
     Q_OBJECT
@@ -20,4 +20,4 @@ private:
     QString FText;
 };
 
-} // namespace desktop
+} // namespace widgets

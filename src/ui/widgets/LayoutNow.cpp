@@ -1,9 +1,9 @@
-#include "platform/desktop/LayoutNow.h"
+#include "ui/widgets/LayoutNow.h"
 
 #include <QLayout>
 #include <QWidget>
 
-namespace desktop {
+namespace widgets {
 
 void LayOutNow(QWidget* window) {
     if (window->isVisible()) {
@@ -19,4 +19,4 @@ void LayOutNow(QWidget* window) {
     window->setAttribute(Qt::WA_DontShowOnScreen, offScreen);
 }
 
-} // namespace desktop
+} // namespace widgets

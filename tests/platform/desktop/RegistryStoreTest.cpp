@@ -1,6 +1,6 @@
 #include "platform/desktop/RegistryStore.h"
 
-#include "settings/TempConfigFolder.h"
+#include "support/TempConfigFolder.h"
 
 #include <gtest/gtest.h>
 

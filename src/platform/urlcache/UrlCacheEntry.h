@@ -3,8 +3,8 @@
 // then its strings in the same block. Shared by the calls and by checks that work on container
 // images in memory (tests, fuzzing).
 
-#include "UrlCacheFile.h"
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
+#include "platform/urlcache/UrlCacheFile.h"
 
 #include <cstddef>
 #include <functional>

@@ -4,10 +4,10 @@
 
 class QWidget;
 
-namespace desktop {
+namespace widgets {
 
 // Gives the top-level `window` and every widget inside it the geometry they will have when it
 // is shown at its current size, without putting anything on the screen.
 void LayOutNow(QWidget* window);
 
-} // namespace desktop
+} // namespace widgets

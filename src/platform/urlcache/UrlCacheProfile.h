@@ -6,7 +6,7 @@
 // (MSHist01...) of a history folder follow it, by folder name. A folder reached by more than one
 // layout is listed once, at its first place.
 
-#include "PathMapper.h"
+#include "platform/PathMapper.h"
 
 #include <filesystem>
 #include <string>

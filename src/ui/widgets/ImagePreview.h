@@ -12,7 +12,7 @@
 
 class QMovie;
 
-namespace desktop {
+namespace widgets {
 
 class TImagePreview : public QWidget {
     Q_OBJECT
@@ -40,4 +40,4 @@ private:
     std::unique_ptr<QMovie> FMovie;
 };
 
-} // namespace desktop
+} // namespace widgets

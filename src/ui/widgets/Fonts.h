@@ -4,8 +4,8 @@
 
 #include <QFont>
 
-namespace desktop {
+namespace widgets {
 
 QFont DialogFont(int pointSize, bool bold = false);
 
-} // namespace desktop
+} // namespace widgets

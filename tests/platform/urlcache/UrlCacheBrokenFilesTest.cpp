@@ -4,8 +4,8 @@
 
 #include "BrokenContainerCases.h"
 #include "UrlCacheTestSupport.h"
-#include "platform/UrlCacheEntry.h"
-#include "platform/UrlCacheFile.h"
+#include "platform/urlcache/UrlCacheEntry.h"
+#include "platform/urlcache/UrlCacheFile.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "platform/desktop/Fonts.h"
+#include "ui/widgets/Fonts.h"
 
 #include <QStringList>
 
-namespace desktop {
+namespace widgets {
 
 QFont DialogFont(int pointSize, bool bold) {
     QFont font;
@@ -15,4 +15,4 @@ QFont DialogFont(int pointSize, bool bold) {
     return font;
 }
 
-} // namespace desktop
+} // namespace widgets

@@ -3,8 +3,8 @@
 // index.dat containers of one Windows user profile (see UrlCacheProfile.h for which profile).
 // Read-only: no call ever writes, locks or touches a cache file.
 
-#include "ModuleLoader.h"
-#include "WinTypes.h"
+#include "platform/ModuleLoader.h"
+#include "platform/WinTypes.h"
 
 #include <cstddef>
 

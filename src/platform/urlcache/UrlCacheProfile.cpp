@@ -1,6 +1,6 @@
-#include "UrlCacheProfile.h"
+#include "platform/urlcache/UrlCacheProfile.h"
 
-#include "AsciiCase.h"
+#include "platform/AsciiCase.h"
 
 #include <algorithm>
 #include <system_error>

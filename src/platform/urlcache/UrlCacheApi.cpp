@@ -1,9 +1,9 @@
-#include "UrlCacheApi.h"
+#include "platform/urlcache/UrlCacheApi.h"
 
-#include "LastError.h"
-#include "UrlCacheEntry.h"
-#include "UrlCacheFile.h"
-#include "UrlCacheProfile.h"
+#include "platform/LastError.h"
+#include "platform/urlcache/UrlCacheEntry.h"
+#include "platform/urlcache/UrlCacheFile.h"
+#include "platform/urlcache/UrlCacheProfile.h"
 
 #include <algorithm>
 #include <cstring>

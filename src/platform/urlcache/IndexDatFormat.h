@@ -1,18 +1,15 @@
 #pragma once
-// One index.dat container in memory: its header, the walk of its hash-table chain and the
-// decoding of its URL records. Everything is read through ByteReader, so a damaged or hostile
-// file ends a walk or drops a field but is never read out of bounds.
+// The index.dat container format: its header, the walk of its hash-table chain and the decoding
+// of its URL records. Everything is read through ByteReader, so a damaged or hostile file ends a
+// walk or drops a field but is never read out of bounds.
 
-#include "ByteReader.h"
-#include "WinTypes.h"
+#include "platform/ByteReader.h"
+#include "platform/WinTypes.h"
 
 #include <cstdint>
-#include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace platform::urlcache {
@@ -34,7 +31,6 @@ constexpr std::uint32_t kHeaderSubFolders = 76;
 constexpr std::uint32_t kSubFolderEntrySize = 12;
 constexpr std::uint32_t kSubFolderNameLength = 8;
 constexpr std::uint32_t kMaxSubFolders = 32;
-constexpr std::uint32_t kAllocationBitmap = 0x250;
 
 // Record signatures and the common record head (signature, block count).
 constexpr std::string_view kHashSignature = "HASH";
@@ -69,8 +65,7 @@ constexpr std::uint32_t kUrlExtensionOffset = 76;
 constexpr std::uint32_t kUrlLastSync = 80;
 constexpr std::uint32_t kUrlHitRate = 84;
 constexpr std::uint32_t kUrlUseCount = 88;
-constexpr std::uint32_t kUrlFixedPart = 92;      // bytes a record needs to hold every field above
-constexpr std::uint32_t kUrlStringsStart = 0x68; // where writers put the first string
+constexpr std::uint32_t kUrlFixedPart = 92; // bytes a record needs to hold every field above
 
 enum class Signature { Windows52, Wine };
 
@@ -121,10 +116,6 @@ std::optional<FileHeader> ParseHeader(ByteReader file);
 std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset, std::uint64_t limit);
 std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset);
 
-// A DOS date (low word) and time (high word) as a FILETIME, field by field with no time-zone
-// shift. Zero (no date) and invalid fields give a zero FILETIME.
-win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime);
-
 // Where a record lies: its offset and the end of the bytes that belong to it.
 struct RecordSpan {
     std::uint32_t offset = 0;
@@ -159,59 +150,5 @@ private:
     std::uint64_t slot_ = 0;  // offset of the next slot to read
     std::uint64_t slotsEnd_ = 0;
 };
-
-// Bytes read from a file, in one block owned by this object. Large blocks are laid out so that
-// the host can back them with few, large pages: reading a big container then costs little more
-// than the copy itself.
-class FileBytes {
-public:
-    FileBytes() = default;
-    explicit FileBytes(std::size_t capacity);
-    FileBytes(FileBytes&& other) noexcept { swap(other); }
-    FileBytes& operator=(FileBytes&& other) noexcept {
-        swap(other);
-        return *this;
-    }
-    ~FileBytes();
-
-    unsigned char* data() { return data_; }
-    const unsigned char* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    void setSize(std::size_t size) { size_ = size < capacity_ ? size : capacity_; }
-
-private:
-    void swap(FileBytes& other) noexcept {
-        std::swap(data_, other.data_);
-        std::swap(size_, other.size_);
-        std::swap(capacity_, other.capacity_);
-    }
-    unsigned char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-};
-
-// A whole container read into memory once. The bytes never change afterwards, so the views a
-// record hands out stay valid as long as the object (moves included).
-class UrlCacheFile {
-public:
-    // Reads the file read-only (no locks, no access-time update where the host allows). Nullopt
-    // for anything that is not a readable regular file holding a valid header.
-    static std::optional<UrlCacheFile> Load(const std::filesystem::path& path);
-    static std::optional<UrlCacheFile> FromBytes(std::string_view bytes);
-
-    ByteReader reader() const { return ByteReader(bytes_.data(), bytes_.size()); }
-    const FileHeader& header() const { return header_; }
-    HashChainWalker walk() const { return HashChainWalker(reader(), header_.firstHashTable); }
-
-private:
-    UrlCacheFile(FileBytes bytes, FileHeader header);
-
-    FileBytes bytes_;
-    FileHeader header_;
-};
-
-// The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted).
-// Nullopt for a missing or unreadable file, a folder or anything else that is not a regular file.
-std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path);
 
 } // namespace platform::urlcache

@@ -1,4 +1,6 @@
-#include "UrlCacheEntry.h"
+#include "platform/urlcache/UrlCacheEntry.h"
+
+#include "platform/TimeConversion.h"
 
 #include <algorithm>
 #include <memory>

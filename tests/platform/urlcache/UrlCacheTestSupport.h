@@ -3,7 +3,7 @@
 // profile the tests run them on.
 
 #include "platform/LastError.h"
-#include "platform/UrlCacheApi.h"
+#include "platform/urlcache/UrlCacheApi.h"
 #include "support/TempProfile.h"
 
 #include <optional>

@@ -1,5 +1,5 @@
 #include "urlcache-writer/UrlCacheWriter.h"
-#include "platform/UrlCacheFile.h"
+#include "platform/urlcache/UrlCacheFile.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,9 @@ namespace {
 
 using namespace urlcache_writer;
 namespace fmt = platform::urlcache;
+
+// The header's allocation bitmap, one bit per block; the reader has no use for it.
+constexpr std::uint32_t kAllocationBitmap = 0x250;
 
 std::vector<Entry> entries(int count) {
     std::vector<Entry> list;
@@ -39,7 +42,7 @@ TEST(UrlCacheWriter, HeaderBitmapAndFolderCountsDescribeTheFile) {
         EXPECT_EQ(header->capacityBlocks, (bytes.size() - 0x4000) / 128);
 
         std::uint64_t marked = 0;
-        for (std::uint32_t at = fmt::kAllocationBitmap; at < 0x4000; ++at)
+        for (std::uint32_t at = kAllocationBitmap; at < 0x4000; ++at)
             marked += std::popcount(*reader.u8(at));
         EXPECT_EQ(marked, header->blocksInUse);
 

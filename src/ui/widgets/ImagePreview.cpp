@@ -1,11 +1,11 @@
-#include "platform/desktop/ImagePreview.h"
+#include "ui/widgets/ImagePreview.h"
 
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMovie>
 #include <QPainter>
 
-namespace desktop {
+namespace widgets {
 
 TImagePreview::TImagePreview(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
@@ -63,4 +63,4 @@ void TImagePreview::paintEvent(QPaintEvent*) {
     painter.drawImage(target, FFrame);
 }
 
-} // namespace desktop
+} // namespace widgets

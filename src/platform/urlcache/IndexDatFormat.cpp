@@ -1,13 +1,6 @@
-#include "UrlCacheFile.h"
+#include "platform/urlcache/IndexDatFormat.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <new>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform::urlcache {
 
@@ -30,30 +23,6 @@ std::optional<Signature> signatureOf(ByteReader file) {
 std::string subFolderName(std::string_view raw) {
     const auto nul = raw.find('\0');
     return std::string(raw.substr(0, nul));
-}
-
-bool isValidDosDate(int year, int month, int day) {
-    static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1)
-        return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int limit = kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
-    return day <= limit;
-}
-
-// Days from 1 January 1601 to the given proleptic Gregorian date.
-std::int64_t daysSince1601(int year, int month, int day) {
-    // Shifting the year to start in March puts the leap day last.
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = y / 400;
-    const int yearOfEra = y - era * 400;
-    const int shiftedMonth = month > 2 ? month - 3 : month + 9;
-    const int dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    const std::int64_t daysSince0000March = std::int64_t{era} * 146097 + dayOfEra;
-    // 1 January 1601 counted the same way.
-    constexpr std::int64_t k1601 = 4 * 146097 + 0 * 365 + 306;
-    return daysSince0000March - k1601;
 }
 
 std::optional<std::string_view> recordString(ByteReader file, std::uint64_t record,
@@ -134,41 +103,6 @@ std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset,
         record.headerInfoSize = static_cast<std::uint32_t>(length);
     }
     return record;
-}
-
-namespace {
-
-// Days since 1601 of every DOS date word, or -1 for a word that is no date; built once, since
-// every entry converts two of them.
-const std::vector<std::int32_t>& dayOfDosDate() {
-    static const std::vector<std::int32_t> table = [] {
-        std::vector<std::int32_t> days(0x10000, -1);
-        for (unsigned date = 0; date < days.size(); ++date) {
-            const int year = 1980 + static_cast<int>(date >> 9);
-            const int month = static_cast<int>((date >> 5) & 0x0F);
-            const int day = static_cast<int>(date & 0x1F);
-            if (isValidDosDate(year, month, day))
-                days[date] = static_cast<std::int32_t>(daysSince1601(year, month, day));
-        }
-        return days;
-    }();
-    return table;
-}
-
-} // namespace
-
-win::FILETIME FileTimeFromDosDateTime(std::uint32_t dosDateTime) {
-    const std::int32_t days = dayOfDosDate()[dosDateTime & 0xFFFF];
-    const unsigned time = dosDateTime >> 16;
-    const unsigned hour = time >> 11;
-    const unsigned minute = (time >> 5) & 0x3F;
-    const unsigned second = (time & 0x1F) * 2;
-    if (days < 0 || hour > 23 || minute > 59 || second > 59)
-        return {};
-    const std::uint64_t seconds =
-        static_cast<std::uint64_t>(days) * 86400 + hour * 3600 + minute * 60 + second;
-    const std::uint64_t ticks = seconds * 10'000'000;
-    return {static_cast<win::DWORD>(ticks), static_cast<win::DWORD>(ticks >> 32)};
 }
 
 namespace {
@@ -260,114 +194,6 @@ std::optional<RecordSpan> HashChainWalker::nextUrlRecord() {
             table_ = 0;
     }
     return std::nullopt;
-}
-
-UrlCacheFile::UrlCacheFile(FileBytes bytes, FileHeader header)
-    : bytes_(std::move(bytes)), header_(std::move(header)) {}
-
-FileBytes::FileBytes(std::size_t capacity) {
-    constexpr std::size_t kLargePage = std::size_t{2} << 20;
-    void* block = nullptr;
-    if (capacity >= kLargePage) {
-        if (::posix_memalign(&block, kLargePage, capacity) != 0)
-            block = nullptr;
-        else
-            ::madvise(block, capacity, MADV_HUGEPAGE); // a hint; refusal changes nothing
-    } else {
-        block = std::malloc(capacity == 0 ? 1 : capacity);
-    }
-    if (block == nullptr)
-        throw std::bad_alloc();
-    data_ = static_cast<unsigned char*>(block);
-    capacity_ = capacity;
-}
-
-FileBytes::~FileBytes() {
-    std::free(data_);
-}
-
-std::optional<UrlCacheFile> UrlCacheFile::FromBytes(std::string_view bytes) {
-    auto header = ParseHeader(ByteReader(bytes));
-    if (!header)
-        return std::nullopt;
-    FileBytes copy(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), copy.data());
-    copy.setSize(bytes.size());
-    return UrlCacheFile(std::move(copy), std::move(*header));
-}
-
-std::optional<UrlCacheFile> UrlCacheFile::Load(const std::filesystem::path& path) {
-    std::optional<FileBytes> content;
-    try {
-        content = ReadWholeFileReadOnly(path);
-    } catch (const std::bad_alloc&) {
-        return std::nullopt; // too big to hold: skipped like any unreadable container
-    }
-    if (!content)
-        return std::nullopt;
-    auto header = ParseHeader(ByteReader(content->data(), content->size()));
-    if (!header)
-        return std::nullopt;
-    return UrlCacheFile(std::move(*content), std::move(*header));
-}
-
-namespace {
-
-int openReadOnly(const std::filesystem::path& path) {
-    // O_NOATIME is refused for files the process does not own; fall back to a plain open.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK);
-    if (fd < 0 && errno == EPERM)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    return fd;
-}
-
-constexpr std::uint64_t kMaxAddressableBytes = std::uint64_t{1} << 32;
-
-// Checked before the whole file is read, so that a large file that is no container costs one
-// small read, not its size in memory.
-bool startsWithSignature(int fd) {
-    char head[kWindowsSignature.size()] = {};
-    static_assert(kWindowsSignature.size() == kWineSignature.size());
-    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
-        return false;
-    const std::string_view text(head, sizeof head);
-    return text == kWindowsSignature || text == kWineSignature;
-}
-
-struct FileDescriptor {
-    int fd;
-    ~FileDescriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-} // namespace
-
-std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path) {
-    FileDescriptor file{openReadOnly(path)};
-    struct stat info {};
-    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
-        return std::nullopt;
-    if (!startsWithSignature(file.fd))
-        return std::nullopt;
-    // Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger
-    // (or sparse) file is read no further than that.
-    const auto expected = static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), kMaxAddressableBytes));
-    FileBytes bytes(expected);
-    std::size_t have = 0;
-    // A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
-    while (have < expected) {
-        const ssize_t got = ::read(file.fd, bytes.data() + have, expected - have);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        have += static_cast<std::size_t>(got);
-    }
-    bytes.setSize(have);
-    return bytes;
 }
 
 } // namespace platform::urlcache

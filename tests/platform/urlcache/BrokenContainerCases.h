@@ -5,7 +5,7 @@
 // record is delivered but its URL cannot be read).
 
 #include "platform/ByteReader.h"
-#include "platform/UrlCacheFile.h"
+#include "platform/urlcache/UrlCacheFile.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <unistd.h>

@@ -1,11 +1,11 @@
-#include "platform/desktop/SplashWindow.h"
+#include "ui/widgets/SplashWindow.h"
 
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QScreen>
 
-namespace desktop {
+namespace widgets {
 namespace {
 
 constexpr int kPadding = 12;
@@ -45,4 +45,4 @@ TSplashWindow::TSplashWindow(const QPixmap& picture, const QString& text)
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-} // namespace desktop
+} // namespace widgets
