@@ -7,11 +7,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
+#include <string>
 #include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace platform::urlcache {
 
@@ -38,6 +42,23 @@ FileBytes::~FileBytes() {
 
 namespace {
 
+FileStamp stampOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileStamp> StampOfFile(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+namespace {
+
 int openReadOnly(const std::filesystem::path& path) {
     // O_NOATIME is refused for files the process does not own; fall back to a plain open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK);
@@ -60,31 +81,29 @@ bool startsWithSignature(int fd) {
 }
 
 struct FileDescriptor {
-    int fd;
+    int fd = -1;
+
+    explicit FileDescriptor(int opened) : fd(opened) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
     ~FileDescriptor() {
         if (fd >= 0)
             ::close(fd);
     }
 };
 
-} // namespace
-
-std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path) {
-    FileDescriptor file{openReadOnly(path)};
-    struct stat info {};
-    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
-        return std::nullopt;
-    if (!startsWithSignature(file.fd))
-        return std::nullopt;
-    // Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger
-    // (or sparse) file is read no further than that.
-    const auto expected = static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), kMaxAddressableBytes));
-    FileBytes bytes(expected);
+// The bytes of the open file `fd`, whose fstat gave `size`, into `bytes` (grown when too small).
+// A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
+// Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger (or
+// sparse) file is read no further than that.
+void readAll(int fd, std::uint64_t size, FileBytes& bytes) {
+    const auto expected = static_cast<std::size_t>(std::min(size, kMaxAddressableBytes));
+    if (bytes.capacity() < expected)
+        bytes = FileBytes(expected);
     std::size_t have = 0;
-    // A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
     while (have < expected) {
-        const ssize_t got = ::read(file.fd, bytes.data() + have, expected - have);
+        const ssize_t got =
+            ::pread(fd, bytes.data() + have, expected - have, static_cast<off_t>(have));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -92,7 +111,118 @@ std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path
         have += static_cast<std::size_t>(got);
     }
     bytes.setSize(have);
+}
+
+// An open container file: regular, and starting with a container signature.
+struct OpenedFile {
+    FileDescriptor file;
+    struct stat info {};
+};
+
+std::optional<OpenedFile> openContainerFile(const std::filesystem::path& path) {
+    OpenedFile opened{FileDescriptor(openReadOnly(path))};
+    if (opened.file.fd < 0 || ::fstat(opened.file.fd, &opened.info) != 0 ||
+        !S_ISREG(opened.info.st_mode) || opened.info.st_size < 0)
+        return std::nullopt;
+    if (!startsWithSignature(opened.file.fd))
+        return std::nullopt;
+    return opened;
+}
+
+// The bytes of the containers read so far, by path, each with the stamp of the file it was read
+// from. A search reads a container only when the file's stamp differs from the one kept, and
+// then reuses the kept block when no search holds it any more, so that reading a changed file
+// costs no fresh pages. What is kept is bounded in bytes and in files; the longest unused goes
+// first.
+class BytesCache {
+public:
+    std::shared_ptr<const FileBytes> read(const std::filesystem::path& path) {
+        auto opened = openContainerFile(path);
+        if (!opened)
+            return nullptr;
+        const FileStamp stamp = stampOf(opened->info);
+        const std::string key = path.string();
+        std::lock_guard guard(lock_);
+        Kept* kept = find(key);
+        if (kept && kept->stamp == stamp) {
+            kept->lastUse = ++clock_;
+            return kept->bytes;
+        }
+        std::shared_ptr<FileBytes> bytes;
+        if (kept && kept->bytes.use_count() == 1)
+            bytes = std::move(kept->bytes); // no search holds it: read over it
+        else
+            bytes = std::make_shared<FileBytes>();
+        forget(key);
+        readAll(opened->file.fd, stamp.size, *bytes);
+        // A file written to while it was read is not kept: its next reader reads it again.
+        struct stat after {};
+        if (::fstat(opened->file.fd, &after) == 0 && stampOf(after) == stamp &&
+            bytes->size() == stamp.size)
+            keep(key, stamp, bytes);
+        return bytes;
+    }
+
+private:
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{1} << 30;
+    static constexpr std::size_t kMaxKeptFiles = 1024;
+
+    struct Kept {
+        std::string path;
+        FileStamp stamp;
+        std::shared_ptr<FileBytes> bytes;
+        std::uint64_t lastUse = 0;
+    };
+
+    Kept* find(const std::string& path) {
+        auto found =
+            std::find_if(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.path == path; });
+        return found == kept_.end() ? nullptr : &*found;
+    }
+
+    void forget(const std::string& path) {
+        std::erase_if(kept_, [&](const Kept& k) { return k.path == path; });
+    }
+
+    void keep(const std::string& path, const FileStamp& stamp, std::shared_ptr<FileBytes> bytes) {
+        if (bytes->size() > kMaxKeptBytes)
+            return;
+        kept_.push_back({path, stamp, std::move(bytes), ++clock_});
+        while (kept_.size() > kMaxKeptFiles || keptBytes() > kMaxKeptBytes) {
+            auto oldest =
+                std::min_element(kept_.begin(), kept_.end(), [](const Kept& a, const Kept& b) {
+                    return a.lastUse < b.lastUse;
+                });
+            kept_.erase(oldest);
+        }
+    }
+
+    std::size_t keptBytes() const {
+        std::size_t total = 0;
+        for (const Kept& k : kept_)
+            total += k.bytes->capacity();
+        return total;
+    }
+
+    std::mutex lock_;
+    std::vector<Kept> kept_;
+    std::uint64_t clock_ = 0;
+};
+
+} // namespace
+
+std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path) {
+    auto opened = openContainerFile(path);
+    if (!opened)
+        return std::nullopt;
+    FileBytes bytes;
+    readAll(opened->file.fd, static_cast<std::uint64_t>(opened->info.st_size), bytes);
     return bytes;
+}
+
+std::shared_ptr<const FileBytes> ReadContainerBytes(const std::filesystem::path& path) {
+    static BytesCache cache;
+    return cache.read(path);
 }
 
 } // namespace platform::urlcache

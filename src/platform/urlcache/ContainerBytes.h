@@ -4,7 +4,9 @@
 // of date).
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -27,6 +29,7 @@ public:
     unsigned char* data() { return data_; }
     const unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
     void setSize(std::size_t size) { size_ = size < capacity_ ? size : capacity_; }
 
 private:
@@ -40,8 +43,28 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted).
-// Nullopt for a missing or unreadable file, a folder or anything else that is not a regular file.
+// What tells one state of a file from another: a file replaced, grown, cut or written to has
+// another stamp (a write within the file system's time-stamp granularity that keeps the size is
+// the one change it cannot see).
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at `path` (links followed); nullopt when it cannot be looked at.
+std::optional<FileStamp> StampOfFile(const std::filesystem::path& path);
+
+// The whole content of a regular file that starts with a container signature, read with
+// O_RDONLY (and O_NOATIME where permitted). Nullopt for a missing or unreadable file, a folder,
+// anything else that is not a regular file, and a file that is no container.
 std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path);
+
+// The bytes of a container file, as ReadWholeFileReadOnly reads them, shared and never changed.
+// A file is read once per process: while its device, inode, size and modification time stay
+// the same, the bytes read before are handed out again.
+std::shared_ptr<const FileBytes> ReadContainerBytes(const std::filesystem::path& path);
 
 } // namespace platform::urlcache

@@ -25,13 +25,6 @@ std::string subFolderName(std::string_view raw) {
     return std::string(raw.substr(0, nul));
 }
 
-std::optional<std::string_view> recordString(ByteReader file, std::uint64_t record,
-                                             std::uint32_t relative, std::uint64_t limit) {
-    if (relative == 0)
-        return std::nullopt;
-    return file.cString(record + relative, limit);
-}
-
 } // namespace
 
 std::optional<FileHeader> ParseHeader(ByteReader file) {
@@ -71,35 +64,47 @@ std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset) {
 
 std::optional<UrlRecord> ParseUrlRecord(ByteReader file, std::uint64_t offset,
                                         std::uint64_t limit) {
-    if (!file.contains(offset, kUrlFixedPart) || !file.matches(offset, kUrlSignature))
+    if (!file.matches(offset, kUrlSignature))
         return std::nullopt;
     limit = std::min<std::uint64_t>(limit, file.size());
+    // The record's own bytes, offsets relative to its start: the fixed part, and the strings up
+    // to the record's end.
+    const std::uint64_t end = std::max<std::uint64_t>(limit, offset + kUrlFixedPart);
+    auto fields = file.sub(offset, end - offset);
+    if (!fields || !fields->contains(0, kUrlFixedPart))
+        return std::nullopt;
+    const ByteReader in = *fields;
+    const std::uint64_t stringsEnd = limit > offset ? limit - offset : 0;
+    auto u32 = [&in](std::uint32_t at) { return in.u32(at).value_or(0); };
+    auto fileTime = [&u32](std::uint32_t at) { return win::FILETIME{u32(at), u32(at + 4)}; };
+    auto string = [&](std::uint32_t offsetField) -> std::optional<std::string_view> {
+        const std::uint32_t at = u32(offsetField);
+        if (at == 0)
+            return std::nullopt;
+        return in.cString(at, stringsEnd);
+    };
 
     UrlRecord record;
     record.offset = static_cast<std::uint32_t>(offset);
-    record.lastModified = {*file.u32(offset + kUrlLastModified),
-                           *file.u32(offset + kUrlLastModified + 4)};
-    record.lastAccess = {*file.u32(offset + kUrlLastAccess),
-                         *file.u32(offset + kUrlLastAccess + 4)};
-    record.expireDosDateTime = *file.u32(offset + kUrlExpire);
-    record.size = *file.u64(offset + kUrlSize);
-    record.exemptDelta = *file.u32(offset + kUrlExemptDelta);
-    record.subFolderIndex = *file.u8(offset + kUrlSubFolder);
-    record.entryType = *file.u32(offset + kUrlEntryType);
-    record.lastSyncDosDateTime = *file.u32(offset + kUrlLastSync);
-    record.hitRate = *file.u32(offset + kUrlHitRate);
-    record.useCount = *file.u32(offset + kUrlUseCount);
+    record.lastModified = fileTime(kUrlLastModified);
+    record.lastAccess = fileTime(kUrlLastAccess);
+    record.expireDosDateTime = u32(kUrlExpire);
+    record.size = in.u64(kUrlSize).value_or(0);
+    record.exemptDelta = u32(kUrlExemptDelta);
+    record.subFolderIndex = in.u8(kUrlSubFolder).value_or(0);
+    record.entryType = u32(kUrlEntryType);
+    record.lastSyncDosDateTime = u32(kUrlLastSync);
+    record.hitRate = u32(kUrlHitRate);
+    record.useCount = u32(kUrlUseCount);
+    record.url = string(kUrlUrlOffset);
+    record.fileName = string(kUrlFileNameOffset);
+    record.extension = string(kUrlExtensionOffset);
 
-    record.url = recordString(file, offset, *file.u32(offset + kUrlUrlOffset), limit);
-    record.fileName = recordString(file, offset, *file.u32(offset + kUrlFileNameOffset), limit);
-    record.extension = recordString(file, offset, *file.u32(offset + kUrlExtensionOffset), limit);
-
-    const std::uint32_t headerOffset = *file.u32(offset + kUrlHeaderOffset);
-    const std::uint64_t headerStart = offset + headerOffset;
-    if (headerOffset != 0 && headerStart < limit) {
-        const std::uint64_t stored = *file.u32(offset + kUrlHeaderSize);
-        const std::uint64_t length = std::min(stored, limit - headerStart);
-        record.headerInfo = file.bytes(headerStart, length);
+    const std::uint32_t headerStart = u32(kUrlHeaderOffset);
+    if (headerStart != 0 && headerStart < stringsEnd) {
+        const std::uint64_t length =
+            std::min<std::uint64_t>(u32(kUrlHeaderSize), stringsEnd - headerStart);
+        record.headerInfo = in.bytes(headerStart, length);
         record.headerInfoSize = static_cast<std::uint32_t>(length);
     }
     return record;

@@ -2,7 +2,6 @@
 
 #include "platform/LastError.h"
 #include "platform/urlcache/UrlCacheEntry.h"
-#include "platform/urlcache/UrlCacheFile.h"
 #include "platform/urlcache/UrlCacheProfile.h"
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace {
@@ -19,42 +17,21 @@ namespace {
 using namespace platform::urlcache;
 using win::DWORD;
 
-// One container while a search reads it: its bytes, the folders of its files, and where the
-// walk stands.
-struct OpenContainer {
-    UrlCacheFile file;
-    EntryFolders folders;
-    HashChainWalker walker;
-
-    OpenContainer(UrlCacheFile loaded, const std::string& windowsFolder)
-        : file(std::move(loaded)), folders(file.header(), windowsFolder), walker(file.walk()) {}
-};
-
 // What identifies the files a search would read, so that a search parked after a size query is
 // only reused for the very same containers in the very same state.
-struct FileStamp {
-    std::string path;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modifiedNs = 0;
-    bool operator==(const FileStamp&) const = default;
+struct LocationStamp {
+    std::string location;
+    FileStamp file;
+    bool operator==(const LocationStamp&) const = default;
 };
 
-std::vector<FileStamp> stampsOf(const std::vector<ContainerLocation>& containers) {
-    std::vector<FileStamp> stamps;
+std::vector<LocationStamp> stampsOf(const std::vector<ContainerLocation>& containers) {
+    std::vector<LocationStamp> stamps;
     stamps.reserve(containers.size());
     for (const ContainerLocation& container : containers) {
-        FileStamp stamp{container.indexFile.string() + '\n' + container.windowsFolder};
-        struct stat info {};
-        if (::stat(container.indexFile.c_str(), &info) == 0) {
-            stamp.device = info.st_dev;
-            stamp.inode = info.st_ino;
-            stamp.size = info.st_size;
-            stamp.modifiedNs =
-                std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
-        }
-        stamps.push_back(std::move(stamp));
+        stamps.push_back(
+            {container.file.string() + '\n' + container.windowsFolder + '\n' + container.name,
+             StampOfFile(container.file).value_or(FileStamp{})});
     }
     return stamps;
 }
@@ -64,12 +41,15 @@ struct SearchKey {
     std::string pattern;
     DWORD filter = 0;
     win::GROUPID group = 0;
-    std::vector<FileStamp> files;
+    std::vector<LocationStamp> files;
     bool operator==(const SearchKey&) const = default;
 };
 
 class Search {
 public:
+    // Held while a call works on the search: two threads that share a handle take turns.
+    std::mutex lock;
+
     Search(std::vector<ContainerLocation> containers, DWORD filter, win::GROUPID group)
         : containers_(std::move(containers)), filter_(filter), group_(group) {}
 
@@ -81,11 +61,9 @@ public:
             return false; // no entry matches an empty mask; this host's caches have no groups
         for (;;) {
             if (current_) {
-                while (auto span = current_->walker.nextUrlRecord()) {
-                    auto record =
-                        ParseUrlRecord(current_->file.reader(), span->offset, span->limit);
-                    if (record && (record->entryType & filter_) != 0) {
-                        pending_ = *record;
+                while (auto entry = current_->nextEntry()) {
+                    if ((entry->entryType & filter_) != 0) {
+                        pending_ = *entry;
                         return true;
                     }
                 }
@@ -118,27 +96,22 @@ public:
 private:
     bool openNextContainer() {
         while (next_ < containers_.size()) {
-            const ContainerLocation& location = containers_[next_++];
-            if (auto file = UrlCacheFile::Load(location.indexFile)) {
-                current_.emplace(std::move(*file), location.windowsFolder);
+            current_ = OpenContainer(containers_[next_++]);
+            if (current_)
                 return true;
-            }
         }
         return false;
     }
 
-    std::size_t neededSize() const { return EntrySize(*pending_, current_->folders); }
-
-    void fill(win::INTERNET_CACHE_ENTRY_INFOA* entry) const {
-        FillEntry(*pending_, current_->folders, entry);
-    }
+    std::size_t neededSize() const { return EntrySize(*pending_); }
+    void fill(win::INTERNET_CACHE_ENTRY_INFOA* entry) const { FillEntry(*pending_, entry); }
 
     std::vector<ContainerLocation> containers_;
     std::size_t next_ = 0;
     DWORD filter_;
     win::GROUPID group_;
-    std::optional<OpenContainer> current_;
-    std::optional<UrlRecord> pending_;
+    std::unique_ptr<Container> current_;
+    std::optional<CacheEntry> pending_;
 };
 
 // The open searches by handle, and at most one search parked by a first call's size query: the
@@ -146,7 +119,7 @@ private:
 // container again. Any other first call drops it.
 struct Searches {
     std::mutex lock;
-    std::unordered_map<Search*, std::unique_ptr<Search>> open;
+    std::unordered_map<Search*, std::shared_ptr<Search>> open;
     std::unique_ptr<Search> parked;
     SearchKey parkedKey;
 };
@@ -180,11 +153,13 @@ win::HANDLE registerSearch(std::unique_ptr<Search> search) {
     return handle;
 }
 
-Search* findSearch(win::HANDLE handle) {
+// The search behind a handle, kept alive for the caller even if another thread closes the
+// handle meanwhile.
+std::shared_ptr<Search> findSearch(win::HANDLE handle) {
     Searches& all = searches();
     std::lock_guard guard(all.lock);
     auto found = all.open.find(static_cast<Search*>(handle));
-    return found == all.open.end() ? nullptr : found->second.get();
+    return found == all.open.end() ? nullptr : found->second;
 }
 
 // Runs one call; no exception leaves the cache calls. Running out of memory (a container too big
@@ -239,7 +214,7 @@ HANDLE FindFirstUrlCacheEntryExA(LPCSTR pattern, DWORD /*flags*/, DWORD filter, 
 BOOL FindNextUrlCacheEntryExA(HANDLE handle, INTERNET_CACHE_ENTRY_INFOA* entryInfo,
                               LPDWORD entryInfoSize, LPVOID, LPDWORD, LPVOID) {
     return guarded(FALSE, [&]() -> BOOL {
-        Search* search = findSearch(handle);
+        std::shared_ptr<Search> search = findSearch(handle);
         if (search == nullptr) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
@@ -248,6 +223,7 @@ BOOL FindNextUrlCacheEntryExA(HANDLE handle, INTERNET_CACHE_ENTRY_INFOA* entryIn
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
+        std::lock_guard busy(search->lock);
         if (!search->preparePending()) {
             SetLastError(ERROR_NO_MORE_ITEMS);
             return FALSE;
@@ -257,7 +233,7 @@ BOOL FindNextUrlCacheEntryExA(HANDLE handle, INTERNET_CACHE_ENTRY_INFOA* entryIn
 }
 
 BOOL FindCloseUrlCache(HANDLE handle) {
-    std::unique_ptr<Search> closing;
+    std::shared_ptr<Search> closing;
     {
         Searches& all = searches();
         std::lock_guard guard(all.lock);

@@ -1,7 +1,5 @@
 #include "platform/urlcache/UrlCacheEntry.h"
 
-#include "platform/TimeConversion.h"
-
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -16,24 +14,15 @@ std::size_t stringSize(const std::optional<std::string_view>& text) {
 
 } // namespace
 
-EntryFolders::EntryFolders(const FileHeader& header, const std::string& containerFolder)
-    : containerFolder_(containerFolder + '\\') {
-    subFolders_.reserve(header.subFolders.size());
-    for (const SubFolder& folder : header.subFolders)
-        subFolders_.push_back(folder.name.empty() ? containerFolder_
-                                                  : containerFolder_ + folder.name + '\\');
-}
-
-std::size_t EntrySize(const UrlRecord& record, const EntryFolders& folders) {
+std::size_t EntrySize(const CacheEntry& cached) {
     std::size_t size = sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
-    size += stringSize(record.url) + stringSize(record.headerInfo) + stringSize(record.extension);
-    if (record.fileName)
-        size += folders.folderOf(record.subFolderIndex).size() + record.fileName->size() + 1;
+    size += stringSize(cached.url) + stringSize(cached.headerInfo) + stringSize(cached.extension);
+    if (cached.fileName)
+        size += cached.fileFolder.size() + cached.fileName->size() + 1;
     return size;
 }
 
-void FillEntry(const UrlRecord& record, const EntryFolders& folders,
-               win::INTERNET_CACHE_ENTRY_INFOA* entry) {
+void FillEntry(const CacheEntry& cached, win::INTERNET_CACHE_ENTRY_INFOA* entry) {
     char* out = reinterpret_cast<char*>(entry) + sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
     auto put = [&out](std::string_view head, std::string_view tail = {}) {
         char* start = out;
@@ -44,43 +33,45 @@ void FillEntry(const UrlRecord& record, const EntryFolders& folders,
     };
     *entry = win::INTERNET_CACHE_ENTRY_INFOA{};
     entry->dwStructSize = sizeof(win::INTERNET_CACHE_ENTRY_INFOA);
-    entry->lpszSourceUrlName = record.url ? put(*record.url) : nullptr;
-    entry->lpszLocalFileName =
-        record.fileName ? put(folders.folderOf(record.subFolderIndex), *record.fileName) : nullptr;
-    entry->CacheEntryType = record.entryType;
-    entry->dwUseCount = record.useCount;
-    entry->dwHitRate = record.hitRate;
-    entry->dwSizeLow = static_cast<win::DWORD>(record.size);
-    entry->dwSizeHigh = static_cast<win::DWORD>(record.size >> 32);
-    entry->LastModifiedTime = record.lastModified;
-    entry->ExpireTime = FileTimeFromDosDateTime(record.expireDosDateTime);
-    entry->LastAccessTime = record.lastAccess;
-    entry->LastSyncTime = FileTimeFromDosDateTime(record.lastSyncDosDateTime);
-    entry->lpHeaderInfo = record.headerInfo ? put(*record.headerInfo) : nullptr;
-    entry->dwHeaderInfoSize = record.headerInfoSize;
-    entry->lpszFileExtension = record.extension ? put(*record.extension) : nullptr;
-    entry->dwExemptDelta = record.exemptDelta;
+    entry->lpszSourceUrlName = cached.url ? put(*cached.url) : nullptr;
+    entry->lpszLocalFileName = cached.fileName ? put(cached.fileFolder, *cached.fileName) : nullptr;
+    entry->CacheEntryType = cached.entryType;
+    entry->dwUseCount = cached.useCount;
+    entry->dwHitRate = cached.hitRate;
+    entry->dwSizeLow = static_cast<win::DWORD>(cached.size);
+    entry->dwSizeHigh = static_cast<win::DWORD>(cached.size >> 32);
+    entry->LastModifiedTime = cached.lastModified;
+    entry->ExpireTime = cached.expireTime;
+    entry->LastAccessTime = cached.lastAccess;
+    entry->LastSyncTime = cached.lastSync;
+    entry->lpHeaderInfo = cached.headerInfo ? put(*cached.headerInfo) : nullptr;
+    entry->dwHeaderInfoSize = cached.headerInfoSize;
+    entry->lpszFileExtension = cached.extension ? put(*cached.extension) : nullptr;
+    entry->dwExemptDelta = cached.exemptDelta;
 }
 
-std::size_t ForEachEntry(
-    const UrlCacheFile& file, const std::string& containerFolder, win::DWORD filter,
-    const std::function<void(const win::INTERNET_CACHE_ENTRY_INFOA&, std::size_t size)>& visit) {
-    const EntryFolders folders(file.header(), containerFolder);
-    HashChainWalker walker = file.walk();
+std::size_t ForEachEntry(Container& container, win::DWORD filter, const EntryVisitor& visit) {
     std::size_t count = 0;
-    while (auto span = walker.nextUrlRecord()) {
-        auto record = ParseUrlRecord(file.reader(), span->offset, span->limit);
-        if (!record || (record->entryType & filter) == 0)
+    while (auto cached = container.nextEntry()) {
+        if ((cached->entryType & filter) == 0)
             continue;
-        const std::size_t size = EntrySize(*record, folders);
+        const std::size_t size = EntrySize(*cached);
         // Exactly the reported size, so that a tool watching memory sees any write past it.
         auto block = std::make_unique<unsigned char[]>(size);
         auto* entry = new (block.get()) win::INTERNET_CACHE_ENTRY_INFOA;
-        FillEntry(*record, folders, entry);
+        FillEntry(*cached, entry);
         visit(*entry, size);
         ++count;
     }
     return count;
+}
+
+std::size_t ForEachEntry(const UrlCacheFile& file, const std::string& containerFolder,
+                         win::DWORD filter, const EntryVisitor& visit) {
+    ContainerLocation location;
+    location.windowsFolder = containerFolder;
+    IndexDatContainer container(file, std::move(location));
+    return ForEachEntry(container, filter, visit);
 }
 
 } // namespace platform::urlcache

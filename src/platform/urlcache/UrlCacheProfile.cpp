@@ -102,7 +102,12 @@ void addContainer(std::vector<ContainerLocation>& out, const ProfileRoot& profil
     auto windowsFolder = WindowsPathFromHost(profile, index.parent_path());
     if (!windowsFolder)
         return;
-    out.push_back({kind, std::move(prefix), std::move(index), std::move(*windowsFolder)});
+    out.push_back({kind,
+                   std::move(prefix),
+                   std::move(index),
+                   std::move(*windowsFolder),
+                   ContainerFormat::IndexDat,
+                   {}});
 }
 
 // Whether a folder of that kind can hold a container the pattern selects. Periodic history

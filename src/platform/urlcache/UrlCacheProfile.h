@@ -1,5 +1,5 @@
 #pragma once
-// Which index.dat containers a user profile holds, and in which order a search visits them.
+// Which containers a user profile holds, and in which order a search visits them.
 //
 // Order (fixed): content, then cookies, then history containers; within each kind the layouts
 // Wine 8, Windows Vista/7, Vista/7 "Low", Windows 2000/XP; the periodic history containers
@@ -7,21 +7,13 @@
 // layout is listed once, at its first place.
 
 #include "platform/PathMapper.h"
+#include "platform/urlcache/Container.h"
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace platform::urlcache {
-
-enum class ContainerKind { Content, Cookies, History, PeriodicHistory };
-
-struct ContainerLocation {
-    ContainerKind kind = ContainerKind::Content;
-    std::string prefix;              // "", "Cookie:", "Visited:", or ":yyyymmddyyyymmdd: "
-    std::filesystem::path indexFile; // the host path of its index.dat
-    std::string windowsFolder;       // the container folder as programs see it, no trailing '\'
-};
 
 // Every container of the profile, in the order above. A missing profile or folder, or an
 // index.dat that is not a regular file, contributes nothing. Components match ignoring case.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 
 using namespace urlcache_writer;
@@ -317,6 +319,30 @@ TEST(UrlCacheApi, EachFirstCallReadsTheProfileOfTheMoment) {
     rewrite.add(ContainerKind::History, historyEntry("Visited: alice@http://new.example/2"));
     rewrite.write();
     EXPECT_EQ(EnumerateCache("Visited:").entries.size(), 2u);
+}
+
+TEST(UrlCacheApi, AContainerReadBeforeIsReadAgainOnceItChanges) {
+    SmallProfile small;
+    ASSERT_EQ(EnumerateCache("").entries.size(), 2u);
+    const std::filesystem::path index =
+        small.profile.folder() /
+        "AppData/Local/Microsoft/Windows/Temporary Internet Files/Content.IE5/index.dat";
+    const auto firstSize = std::filesystem::file_size(index);
+    const auto firstTime = std::filesystem::last_write_time(index);
+
+    // The same size and another time stamp: other entries.
+    ProfileWriter rewrite(small.profile.folder(), Layout::Vista);
+    rewrite.add(ContainerKind::Content, contentEntry("http://c.example/", "c.htm"));
+    rewrite.write();
+    ASSERT_EQ(std::filesystem::file_size(index), firstSize);
+    std::filesystem::last_write_time(index, firstTime + std::chrono::seconds(1));
+    auto rewritten = EnumerateCache("");
+    ASSERT_EQ(rewritten.entries.size(), 1u);
+    EXPECT_EQ(rewritten.entries[0].url, "http://c.example/");
+
+    // Cut short by another program: what is left is read, and nothing past it.
+    std::filesystem::resize_file(index, 0x4000);
+    EXPECT_TRUE(EnumerateCache("").entries.empty());
 }
 
 TEST(UrlCacheApi, EmptyOrMissingProfileIsAnEmptyCache) {
