@@ -16,6 +16,8 @@ namespace {
 constexpr std::uint32_t kSignature = 0x89ABCDEF;
 constexpr std::uint32_t kHeaderChecksumEnd = 4096;
 constexpr std::uint32_t kCatalogRoot = 4;
+// The engine keeps a copy of the catalog at a fixed place too.
+constexpr std::uint32_t kShadowCatalogRoot = 24;
 constexpr std::uint32_t kCatalogObject = 2;
 
 // Catalog row kinds.
@@ -69,11 +71,11 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string* e
     return bytes;
 }
 
-Table catalogTable() {
+Table catalogTable(std::uint32_t root) {
     Table catalog;
     catalog.name = "MSysObjects";
     catalog.objectId = kCatalogObject;
-    catalog.rootPage = kCatalogRoot;
+    catalog.rootPage = root;
     const struct {
         std::uint32_t id;
         std::uint32_t type;
@@ -185,12 +187,19 @@ std::optional<Page> Database::page(std::uint32_t number) const {
 }
 
 bool Database::readCatalog(std::string* error) {
-    const Table catalog = catalogTable();
-    if (!page(kCatalogRoot)) {
-        if (error)
-            *error = "the file ends before its catalog";
-        return false;
-    }
+    if (readCatalogAt(kCatalogRoot))
+        return true;
+    // What the first catalog left unread was counted; the copy starts afresh.
+    tables_.clear();
+    if (readCatalogAt(kShadowCatalogRoot))
+        return true;
+    if (error)
+        *error = "no readable catalog";
+    return false;
+}
+
+bool Database::readCatalogAt(std::uint32_t root) {
+    const Table catalog = catalogTable(root);
     std::map<std::uint32_t, std::size_t> byObject;
     TableCursor cursor(*this, catalog);
     Row row;
@@ -250,7 +259,7 @@ bool Database::readCatalog(std::string* error) {
         skipped_.catalogEntries += static_cast<std::uint64_t>(table.columns.end() - duplicates);
         table.columns.erase(duplicates, table.columns.end());
     }
-    return true;
+    return !tables_.empty();
 }
 
 } // namespace platform::ese

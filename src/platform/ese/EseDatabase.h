@@ -153,6 +153,7 @@ private:
     Database();
     bool readHeader(std::string* error);
     bool readCatalog(std::string* error);
+    bool readCatalogAt(std::uint32_t root);
     std::optional<Page> page(std::uint32_t number) const;
     const LongValues& longValues(const Table& table) const;
     std::optional<std::string> longValue(const Table& table, std::string_view reference,
