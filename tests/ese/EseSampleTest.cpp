@@ -47,6 +47,8 @@ TEST(EseWebCacheSample, HeaderAndCatalog) {
     EXPECT_EQ(header.formatRevision, 0x6Eu);
     EXPECT_EQ(header.creationRevision, 0x14u);
     EXPECT_FALSE(header.fromShadowCopy);
+    EXPECT_TRUE(header.checksumMatches);
+    EXPECT_EQ(header.state, 3u); // clean shutdown
     EXPECT_EQ(database->tables().size(), 46u);
     const auto* containers = database->table("Containers");
     ASSERT_TRUE(containers);

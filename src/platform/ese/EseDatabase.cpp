@@ -168,8 +168,10 @@ bool Database::readHeader(std::string* error) {
     header_.formatRevision = header->u32(232).value_or(0);
     header_.pageSize = header->u32(236).value_or(0);
     header_.creationRevision = header->u32(344).value_or(0);
+    // The XOR of the header's words after the checksum, the signature among them, over the
+    // signature's value as a start.
     std::uint32_t checksum = kSignature;
-    for (std::uint32_t offset = 8; offset < kHeaderChecksumEnd; offset += 4)
+    for (std::uint32_t offset = 4; offset < kHeaderChecksumEnd; offset += 4)
         checksum ^= header->u32(offset).value_or(0);
     header_.checksumMatches = checksum == header->u32(0);
     // Windows 7 brought the extended header and 15-bit tags for pages of 16 KiB and more.

@@ -167,6 +167,9 @@ private:
     std::vector<Table> tables_;
     mutable Skipped skipped_;
     mutable std::map<std::uint32_t, std::unique_ptr<LongValues>> longValues_;
+    // Long-value entries indexed so far, over every tree: trees that share pages may not make
+    // the index outgrow the file.
+    mutable std::uint64_t longValueEntries_ = 0;
 };
 
 // Value helpers: a fixed column's bytes as a signed or unsigned integer of its type, a FILETIME,

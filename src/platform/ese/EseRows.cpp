@@ -147,8 +147,14 @@ const Database::LongValues& Database::longValues(const Table& table) const {
     tree.rootPage = table.longValueRoot;
     TableCursor cursor(*this, tree);
     PageEntry entry;
-    while (cursor.nextEntry(entry))
+    const std::uint64_t most = bytes_.size() / 16 + 1024;
+    while (cursor.nextEntry(entry)) {
+        if (++longValueEntries_ > most) {
+            ++skipped_.loops;
+            break;
+        }
         slot->byKey.emplace(entry.key(), entry.data);
+    }
     return *slot;
 }
 
