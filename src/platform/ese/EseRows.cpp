@@ -192,7 +192,12 @@ public:
     RowDecoder(const Database& database, const Table& table, Row& row)
         : database_(database), table_(table), row_(row),
           budget_(database.bytes_.size() + (1u << 20)) {
-        row_.cells.assign(table.columns.size(), Cell{});
+        // The cells of the previous row keep their storage.
+        row_.cells.resize(table.columns.size());
+        for (auto& cell : row_.cells) {
+            cell.values.clear();
+            cell.unreadable = false;
+        }
     }
 
     bool decode(std::string_view record) {
