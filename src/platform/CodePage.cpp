@@ -313,6 +313,49 @@ std::u16string AnsiToUtf16(std::string_view text) {
     return result;
 }
 
+std::string Utf16ToAnsi(std::u16string_view text) {
+    std::string result(text.size(), '\0');
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80) {
+        result[ascii] = static_cast<char>(text[ascii]);
+        ++ascii;
+    }
+    if (ascii == text.size())
+        return result;
+    const win::UINT codePage = Current().codePage;
+    const std::lock_guard lock(gMutex);
+    static win::UINT encoderCodePage = 0;
+    static ConverterPtr encoder;
+    if (!encoder || encoderCodePage != codePage) {
+        UErrorCode error = U_ZERO_ERROR;
+        encoder.reset(ucnv_open(platform::codepage::IcuConverterName(codePage).c_str(), &error));
+        if (U_FAILURE(error))
+            encoder.reset();
+        if (encoder) {
+            ucnv_setFallback(encoder.get(), false);
+            ucnv_setSubstChars(encoder.get(), "?", 1, &error);
+        }
+        encoderCodePage = codePage;
+    }
+    // Without a converter, what is not ASCII cannot be told apart: every such unit is "?".
+    if (!encoder || text.size() > static_cast<std::size_t>(INT32_MAX / 4)) {
+        for (std::size_t i = ascii; i < text.size(); ++i)
+            result[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+        return result;
+    }
+    // No character takes more than two bytes in these code pages.
+    result.resize(text.size() * 2 + 1);
+    UErrorCode error = U_ZERO_ERROR;
+    ucnv_reset(encoder.get());
+    const int32_t count =
+        ucnv_fromUChars(encoder.get(), result.data(), static_cast<int32_t>(result.size()),
+                        text.data(), static_cast<int32_t>(text.size()), &error);
+    if (U_FAILURE(error))
+        return std::string(text.size(), '?');
+    result.resize(static_cast<std::size_t>(count));
+    return result;
+}
+
 std::string IgnoreCaseCollationKey(std::string_view text) {
     const std::lock_guard lock(gMutex);
     TextServices& services = ServicesLocked();

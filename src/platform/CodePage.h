@@ -47,6 +47,11 @@ std::string AnsiLowerCase(std::string_view text);
 // dropped or interpreted.
 std::u16string AnsiToUtf16(std::string_view text);
 
+// Encodes UTF-16 text in the ANSI code page, as the platform's A-calls hand out text they hold
+// in UTF-16: a character the code page lacks (or a lone surrogate) becomes "?", one per
+// character.
+std::string Utf16ToAnsi(std::u16string_view text);
+
 // A key such that two strings have equal keys exactly when CompareStringA with
 // NORM_IGNORECASE for LOCALE_USER_DEFAULT reports them equal, and keys compare (bytewise) in
 // the same order as that comparison. For hashing and sorting large lists of names.

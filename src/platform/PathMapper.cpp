@@ -305,6 +305,33 @@ std::optional<fs::path> HostPathFromWindows(const ProfileRoot& profile,
     return resolveBelow(profile.hostFolder, path->components, root->components.size());
 }
 
+std::string RebaseOnProfile(const ProfileRoot& profile, std::string_view windowsPath) {
+    auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    if (windowsPath.size() < 3 || windowsPath[1] != ':' || !isSeparator(windowsPath[2]))
+        return std::string(windowsPath);
+    auto componentEnd = [&](std::size_t start) {
+        std::size_t end = start;
+        while (end < windowsPath.size() && !isSeparator(windowsPath[end]))
+            ++end;
+        return end;
+    };
+    const std::size_t usersEnd = componentEnd(3);
+    const std::string_view users = windowsPath.substr(3, usersEnd - 3);
+    if (usersEnd >= windowsPath.size() ||
+        (!EqualsIgnoringAsciiCase(users, "Users") &&
+         !EqualsIgnoringAsciiCase(users, "Documents and Settings")))
+        return std::string(windowsPath);
+    const std::size_t userEnd = componentEnd(usersEnd + 1);
+    const std::string_view user = windowsPath.substr(usersEnd + 1, userEnd - usersEnd - 1);
+    if (user.empty() || user == "." || user == "..")
+        return std::string(windowsPath);
+    std::string rebased = profile.windowsFolder;
+    while (!rebased.empty() && rebased.back() == '\\')
+        rebased.pop_back();
+    rebased.append(windowsPath.substr(userEnd));
+    return rebased;
+}
+
 std::optional<std::string> ChildNameIgnoringCase(const fs::path& folder, const std::string& name) {
     return findIgnoringCase(folder, name);
 }

@@ -34,6 +34,12 @@ std::optional<std::filesystem::path> HostPathFromWindows(const ProfileRoot& prof
 std::optional<std::string> WindowsPathFromHost(const ProfileRoot& profile,
                                                const std::filesystem::path& hostPath);
 
+// A path that names the profile by its Windows user's folder (C:\Users\John\AppData\...,
+// C:\Documents and Settings\John\...), re-based onto the profile's Windows folder, whatever the
+// user was called on the system that wrote it: a profile copied or mounted under another name
+// still finds its own files. Any other path comes back unchanged.
+std::string RebaseOnProfile(const ProfileRoot& profile, std::string_view windowsPath);
+
 // The name of the entry of `folder` called `name` ignoring ASCII case: `name` itself when that
 // exists, else the first match in name order; nullopt when there is none. The listing of a
 // folder is read once while the folder stays unchanged.

@@ -1,6 +1,7 @@
 #include "platform/urlcache/Container.h"
 
 #include "platform/urlcache/UrlCacheFile.h"
+#include "platform/urlcache/WebCache.h"
 
 namespace platform::urlcache {
 
@@ -10,6 +11,8 @@ std::unique_ptr<Container> OpenContainer(const ContainerLocation& location) {
         if (auto file = UrlCacheFile::Load(location.file))
             return std::make_unique<IndexDatContainer>(std::move(*file), location);
         return nullptr;
+    case ContainerFormat::WebCache:
+        return OpenWebCacheContainer(location);
     }
     return nullptr;
 }

@@ -15,15 +15,15 @@
 
 namespace platform::urlcache {
 
-enum class ContainerKind { Content, Cookies, History, PeriodicHistory };
+enum class ContainerKind { Content, Cookies, History, PeriodicHistory, Other };
 
 // How the file of a container stores it.
-enum class ContainerFormat { IndexDat };
+enum class ContainerFormat { IndexDat, WebCache };
 
 // Where a container lies and what it is.
 struct ContainerLocation {
     ContainerKind kind = ContainerKind::Content;
-    std::string prefix;         // "", "Cookie:", "Visited:", or ":yyyymmddyyyymmdd: "
+    std::string prefix; // "", "Cookie:", "Visited:", ":yyyymmddyyyymmdd: ", or another's own
     std::filesystem::path file; // the host path of the file that holds it
     std::string windowsFolder;  // the container folder as programs see it, no trailing '\'
     ContainerFormat format = ContainerFormat::IndexDat;

@@ -1,6 +1,7 @@
 #include "platform/urlcache/UrlCacheProfile.h"
 
 #include "platform/AsciiCase.h"
+#include "platform/urlcache/WebCache.h"
 
 #include <algorithm>
 #include <system_error>
@@ -59,6 +60,8 @@ const char* prefixOf(ContainerKind kind) {
     case ContainerKind::History:
     case ContainerKind::PeriodicHistory:
         return "Visited:";
+    case ContainerKind::Other:
+        break;
     }
     return "";
 }
@@ -67,8 +70,9 @@ bool isDigits(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// "MSHist01" followed by two dates of 8 digits: its prefix is ":<16 digits>: ".
-std::optional<std::string> periodicPrefix(std::string_view folderName) {
+} // namespace
+
+std::optional<std::string> PeriodicHistoryPrefix(std::string_view folderName) {
     constexpr std::string_view kStem = "mshist01";
     if (folderName.size() != kStem.size() + 16 ||
         !EqualsIgnoringAsciiCase(folderName.substr(0, kStem.size()), kStem))
@@ -79,12 +83,14 @@ std::optional<std::string> periodicPrefix(std::string_view folderName) {
     return ":" + std::string(dates) + ": ";
 }
 
+namespace {
+
 std::vector<std::pair<std::string, fs::path>> periodicContainersIn(const fs::path& historyFolder) {
     std::vector<std::pair<std::string, fs::path>> found;
     std::error_code error;
     for (fs::directory_iterator it(historyFolder, error), end; !error && it != end;
          it.increment(error)) {
-        auto prefix = periodicPrefix(it->path().filename().string());
+        auto prefix = PeriodicHistoryPrefix(it->path().filename().string());
         std::error_code kindError;
         if (!prefix || !it->is_directory(kindError))
             continue;
@@ -163,6 +169,8 @@ std::vector<ContainerLocation> FindContainers(const ProfileRoot& profile, const 
         for (auto& [prefix, index] : periodicContainersIn(*folder))
             addContainer(containers, profile, ContainerKind::PeriodicHistory, prefix, index);
     }
+    auto database = FindWebCacheContainers(profile);
+    std::move(database.begin(), database.end(), std::back_inserter(containers));
     return containers;
 }
 

@@ -4,13 +4,16 @@
 // Order (fixed): content, then cookies, then history containers; within each kind the layouts
 // Wine 8, Windows Vista/7, Vista/7 "Low", Windows 2000/XP; the periodic history containers
 // (MSHist01...) of a history folder follow it, by folder name. A folder reached by more than one
-// layout is listed once, at its first place.
+// layout is listed once, at its first place. After every index.dat container come the
+// containers of the profile's WebCache database (WebCache.h tells their order).
 
 #include "platform/PathMapper.h"
 #include "platform/urlcache/Container.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::urlcache {
@@ -21,6 +24,10 @@ namespace platform::urlcache {
 // at (the result may still hold others: SelectContainers picks the exact ones).
 std::vector<ContainerLocation> FindContainers(const ProfileRoot& profile,
                                               const char* pattern = nullptr);
+
+// The prefix of a periodic history container named "MSHist01" and two dates of 8 digits
+// (":yyyymmddyyyymmdd: "); nullopt for any other name.
+std::optional<std::string> PeriodicHistoryPrefix(std::string_view name);
 
 // Those whose prefix equals `pattern` exactly; every container when `pattern` is null.
 std::vector<ContainerLocation> SelectContainers(std::vector<ContainerLocation> containers,
