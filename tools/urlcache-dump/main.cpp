@@ -5,6 +5,7 @@
 #include "platform/LastError.h"
 #include "platform/PathMapper.h"
 #include "platform/urlcache/UrlCacheApi.h"
+#include "platform/urlcache/WebCache.h"
 
 #include <array>
 #include <cstddef>
@@ -213,6 +214,35 @@ win::DWORD dumpEntries(const char* pattern, Output& out) {
     return result;
 }
 
+// What stdout cannot show: a WebCache database that was not shut down cleanly (its newest
+// changes may be only in its logs), or parts of it that could not be read.
+void reportDatabases(const platform::ProfileRoot& profile) {
+    for (const auto& file : platform::urlcache::FindWebCacheFiles(profile)) {
+        const auto contents = platform::urlcache::ReadWebCache(file);
+        if (!contents)
+            continue;
+        if (!contents->opened) {
+            std::fprintf(stderr, "urlcache-dump: %s: not readable (%s)\n", file.c_str(),
+                         contents->error.c_str());
+            continue;
+        }
+        if (contents->dirty)
+            std::fprintf(stderr,
+                         "urlcache-dump: %s: dirty (not shut down cleanly), read as it is\n",
+                         file.c_str());
+        const auto& skipped = contents->skipped;
+        if (skipped.total() != 0)
+            std::fprintf(stderr,
+                         "urlcache-dump: %s: could not read %llu pages, %llu rows, %llu values, "
+                         "%llu catalog entries; %llu walks cut short\n",
+                         file.c_str(), static_cast<unsigned long long>(skipped.pages),
+                         static_cast<unsigned long long>(skipped.rows),
+                         static_cast<unsigned long long>(skipped.values),
+                         static_cast<unsigned long long>(skipped.catalogEntries),
+                         static_cast<unsigned long long>(skipped.loops));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -232,6 +262,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    reportDatabases(profile);
     Output out;
     const win::DWORD ended =
         dumpEntries(options->pattern ? options->pattern->c_str() : nullptr, out);
