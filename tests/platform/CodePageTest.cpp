@@ -230,4 +230,28 @@ TEST_F(CodePageTest, DecodingForDisplayKeepsEveryByte) {
     }
 }
 
+// UTF-16 text from a database goes out as the A-calls hand it out: what the code page lacks is
+// "?", one per character (a surrogate pair is one character, a lone surrogate one too).
+TEST_F(CodePageTest, Utf16ToAnsiReplacesWhatTheCodePageLacks) {
+    struct Case {
+        win::UINT codePage;
+        std::u16string input;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {1252, u"plain ascii", "plain ascii"},
+        {1252, u"caf\u00E9 \u20AC", "caf\xE9 \x80"},
+        {1252, u"\u0436ar", "?ar"},
+        {1252, u"a\U0001F600b", "a?b"},
+        {1252, std::u16string(u"a") + char16_t(0xD800) + u"b", "a?b"},
+        {1251, u"\u0436\u00E9", "\xE6?"},
+        {932, u"\u65E5\u672C", "\x93\xFA\x96\x7B"},
+        {1252, u"", ""},
+    };
+    for (const Case& c : cases) {
+        SetAnsiCodePageForTesting(c.codePage);
+        EXPECT_EQ(platform::Utf16ToAnsi(c.input), c.expected) << "code page " << c.codePage;
+    }
+}
+
 } // namespace

@@ -108,4 +108,23 @@ TEST(PathMapper, FallsBackToCaseInsensitiveComponents) {
               base / "Carol" / "AppData" / "Local" / "FILE[1].txt");
 }
 
+// A database names folders by the Windows user who wrote it; they lead into the profile folder
+// whatever that is called.
+TEST(PathMapper, RebasesTheWindowsUserFolderOntoTheProfile) {
+    const ProfileRoot profile{"/mnt/disk/Users/Jane", "C:\\Users\\Jane", {}};
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\Users\\John\\AppData\\Local\\IE\\", "C:\\Users\\Jane\\AppData\\Local\\IE\\"},
+        {"c:/users/john/AppData", "C:\\Users\\Jane/AppData"},
+        {"D:\\Documents and Settings\\John\\Cookies", "C:\\Users\\Jane\\Cookies"},
+        {"C:\\Users\\John", "C:\\Users\\Jane"},
+        {"C:\\Users\\", "C:\\Users\\"},
+        {"C:\\Users\\..\\Windows", "C:\\Users\\..\\Windows"},
+        {"C:\\Windows\\Temp\\x", "C:\\Windows\\Temp\\x"},
+        {"Cookie:john@example.com/", "Cookie:john@example.com/"},
+        {"", ""},
+    };
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(platform::RebaseOnProfile(profile, path), expected) << path;
+}
+
 } // namespace
