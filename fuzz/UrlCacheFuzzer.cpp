@@ -6,6 +6,7 @@
 // with a code page the input picks, so that hostile names also meet the text services.
 
 #include "UrlCacheInput.h"
+#include "platform/AsciiCase.h"
 
 #include "analysis/CacheAnalyzer.h"
 #include "platform/CodePage.h"

@@ -96,44 +96,40 @@ void TCacheAnalyzer::Analyze() {
         FCache->SetSearchPattern(pattern);
         FCache->RetrieveEntries(0);
     }
-    TotalCookies = static_cast<std::int32_t>(FCookies.size());
-    TotalPages = static_cast<std::int32_t>(FPages.size());
-    TotalOther = static_cast<std::int32_t>(FOther.size());
-    TotalHistory = static_cast<std::int32_t>(FHistory.size());
-    TotalImages = static_cast<std::int32_t>(FImages.size());
-    TotalMedia = static_cast<std::int32_t>(FMedia.size());
+    for (const TCategoryInfo& category : kCategories)
+        FTotals[category.Category] = static_cast<std::int32_t>(FLists[category.Category].size());
 }
 
 void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& /*Cancel*/) {
     AddEntry(FCache->EntryInfo(), FCache->SearchPattern());
 }
 
-TCacheAnalyzer::TCategoryStore TCacheAnalyzer::StoreFor(const TEntryInfo& Info,
-                                                        TSearchPattern Pattern) {
+TCategory TCacheAnalyzer::CategoryOf(const TEntryInfo& Info, TSearchPattern Pattern) {
     switch (Pattern) {
     case spCookies:
-        return {FCookies, FCookieUrls};
+        return TCategory::Cookies;
     case spHistory:
-        return {FHistory, FHistoryUrls};
+        return TCategory::History;
     default:
         break;
     }
     switch (GetFileKind(Info.LocalFileName)) {
     case fkImage:
-        return {FImages, FImageUrls};
+        return TCategory::Images;
     case fkMedia:
-        return {FMedia, FMediaUrls};
+        return TCategory::Media;
     case fkPage:
-        return {FPages, FPageUrls};
+        return TCategory::Pages;
     case fkOther:
         break;
     }
-    return {FOther, FOtherUrls};
+    return TCategory::Other;
 }
 
 void TCacheAnalyzer::AddEntry(const TEntryInfo& Info, TSearchPattern Pattern) {
-    const TCategoryStore store = StoreFor(Info, Pattern);
-    TEntryCopy& copy = store.List.emplace_back();
+    const TCategory category = CategoryOf(Info, Pattern);
+    TEntryList& list = FLists[category];
+    TEntryCopy& copy = list.emplace_back();
     TEntryInfo& kept = copy.Info;
     kept.SourceUrlName = Info.SourceUrlName;
     kept.LocalFileName = Info.LocalFileName;
@@ -148,17 +144,16 @@ void TCacheAnalyzer::AddEntry(const TEntryInfo& Info, TSearchPattern Pattern) {
     kept.ExemptDelta = Info.ExemptDelta;
     // The URL text and the list must stay index-aligned, even when memory runs out here.
     try {
-        copy.LowerUrl = store.Urls.Add(Info.SourceUrlName);
+        copy.LowerUrl = FUrls[category].Add(Info.SourceUrlName);
     } catch (...) {
-        store.List.pop_back();
+        list.pop_back();
         throw;
     }
 }
 
 void TCacheAnalyzer::ClearLists() {
-    for (TEntryList* list : {&FImages, &FPages, &FMedia, &FOther, &FCookies, &FHistory})
-        list->clear();
-    for (TUrlText* urls :
-         {&FImageUrls, &FPageUrls, &FMediaUrls, &FOtherUrls, &FCookieUrls, &FHistoryUrls})
-        urls->Clear();
+    for (const TCategoryInfo& category : kCategories) {
+        FLists[category.Category].clear();
+        FUrls[category.Category].Clear();
+    }
 }

@@ -7,8 +7,8 @@
 
 #include <string>
 
-// "Total: ..." from the six totals, in the order images, pages, media, other, cookies, history.
+// "Total: ..." from the totals, in the order of the category table.
 std::string FormatTotalLine(const TCacheAnalyzer& Analyzer);
 
-// "Selected site:: ..." from the six per-site counters, in the same order.
+// "Selected site:: ..." from the per-site counters, in the same order.
 std::string FormatCurrentLine(const TCacheAnalyzer& Analyzer);

@@ -1,4 +1,5 @@
 #include "analysis/ManySites.h"
+#include "platform/AsciiCase.h"
 
 #include "analysis/SiteLines.h"
 #include "platform/CodePage.h"
@@ -10,8 +11,6 @@
 #include <unordered_map>
 
 namespace {
-
-using site_lines::TLineRule;
 
 // A multi-pattern matcher over bytes (a trie of the sites with fall-back links): one walk over a
 // URL reports every site that occurs in it, wherever and however often. The queries' own search
@@ -113,13 +112,12 @@ private:
     std::unordered_map<std::uint64_t, std::int32_t> FEdges;
 };
 
-struct TCategory {
+// One category of the snapshot as a sweep sees it.
+struct TSweptCategory {
+    TCategory Category;
     const TCacheAnalyzer::TEntryList& List;
     TLineRule Rule;
-    std::int32_t TCacheAnalyzer::*Counter;
-    std::string TSiteTraces::*Text;
 };
-constexpr std::size_t kCategories = 6;
 
 // The matching copies of a run of sites, site by site and category by category, in list order.
 // A hostile cache can make short sites match nearly every copy, so what it holds is kept under a
@@ -131,11 +129,11 @@ public:
         : FFirst(first), FEnd(sites.size()), FBudget(budget),
           FMatcher(std::vector<std::string>(sites.begin() + static_cast<std::ptrdiff_t>(first),
                                             sites.end())),
-          FMatches(kCategories * (sites.size() - first)), FCounts(sites.size() - first) {}
+          FMatches(kCategoryCount * (sites.size() - first)), FCounts(sites.size() - first) {}
 
     // Finds the run's sites in every copy of each category; gives where the run ends.
-    std::size_t Sweep(const TCategory (&categories)[kCategories]) {
-        for (std::size_t category = 0; category < kCategories; ++category)
+    std::size_t Sweep(const std::vector<TSweptCategory>& categories) {
+        for (std::size_t category = 0; category < categories.size(); ++category)
             SweepCategory(category, categories[category].List);
         return FEnd;
     }
@@ -146,7 +144,7 @@ public:
 
 private:
     std::size_t Slot(std::size_t category, std::size_t offset) const {
-        return offset * kCategories + category;
+        return offset * kCategoryCount + category;
     }
 
     void SweepCategory(std::size_t category, const TCacheAnalyzer::TEntryList& list) {
@@ -175,7 +173,7 @@ private:
         while (FFirst + kept < FEnd && stored + FCounts[kept] <= FBudget / 2)
             stored += FCounts[kept++];
         for (std::size_t offset = kept; FFirst + offset < FEnd; ++offset) {
-            for (std::size_t category = 0; category < kCategories; ++category)
+            for (std::size_t category = 0; category < kCategoryCount; ++category)
                 std::vector<std::uint32_t>().swap(FMatches[Slot(category, offset)]);
             FCounts[offset] = 0;
         }
@@ -197,7 +195,7 @@ private:
 
 // The lines that one site's query gives, from the copies already found to match it (or from
 // every copy for the empty site).
-std::string LinesFor(const TCategory& category, const std::string& site,
+std::string LinesFor(const TSweptCategory& category, const std::string& site,
                      const std::vector<std::uint32_t>& matches, std::int32_t& count) {
     std::vector<std::string_view> lines;
     auto take = [&](const TCacheAnalyzer::TEntryCopy& copy) {
@@ -225,18 +223,9 @@ std::size_t QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::stri
     for (const std::string& site : Sites)
         sites.push_back(platform::AsciiLowerCase(site));
 
-    const TCategory categories[kCategories] = {
-        {Analyzer.Pages(), site_lines::kFileLines, &TCacheAnalyzer::SitePages, &TSiteTraces::Pages},
-        {Analyzer.Images(), site_lines::kFileLines, &TCacheAnalyzer::SiteImages,
-         &TSiteTraces::Images},
-        {Analyzer.Other(), site_lines::kFileLines, &TCacheAnalyzer::SiteOther, &TSiteTraces::Other},
-        {Analyzer.Media(), site_lines::kMediaLines, &TCacheAnalyzer::SiteMedia,
-         &TSiteTraces::Media},
-        {Analyzer.Cookies(), site_lines::kFileLines, &TCacheAnalyzer::SiteCookies,
-         &TSiteTraces::Cookies},
-        {Analyzer.History(), site_lines::kHistoryLines, &TCacheAnalyzer::SiteHistory,
-         &TSiteTraces::History},
-    };
+    std::vector<TSweptCategory> categories;
+    for (TCategory category : kFillOrder)
+        categories.push_back({category, Analyzer.List(category), InfoOf(category).Rule});
     std::size_t sweeps = 0;
     for (std::size_t first = 0; first < sites.size();) {
         TBatch batch(sites, first, MatchBudget);
@@ -244,12 +233,12 @@ std::size_t QueryManySites(TCacheAnalyzer& Analyzer, const std::vector<std::stri
         ++sweeps;
         for (std::size_t site = first; site < end; ++site) {
             TSiteTraces traces;
-            for (std::size_t category = 0; category < kCategories; ++category) {
-                const TCategory& c = categories[category];
-                std::int32_t& counter = Analyzer.*c.Counter;
+            for (std::size_t category = 0; category < categories.size(); ++category) {
+                const TSweptCategory& c = categories[category];
+                std::int32_t& counter = Analyzer.SiteCount(c.Category);
                 counter = 0;
                 std::vector<std::uint32_t>& matches = batch.Matches(category, site);
-                traces.*c.Text = LinesFor(c, sites[site], matches, counter);
+                traces.Texts[c.Category] = LinesFor(c, sites[site], matches, counter);
                 // Done with; a long report need not hold them all to the end of the run.
                 std::vector<std::uint32_t>().swap(matches);
             }

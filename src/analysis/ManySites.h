@@ -10,21 +10,17 @@
 #include <string>
 #include <vector>
 
-// The six query results for one site, as CR LF text, in the order the sites frame asks.
+// The query results for one site, as CR LF text, by category.
 struct TSiteTraces {
-    std::string Pages;
-    std::string Images;
-    std::string Other;
-    std::string Media;
-    std::string Cookies;
-    std::string History;
+    TPerCategory<std::string> Texts;
+    const std::string& Of(TCategory Category) const { return Texts[Category]; }
 };
 
 using TOnSiteTraces = std::function<void(std::size_t Index, const TSiteTraces& Traces)>;
 
-// For each of Sites in order: sets the analyzer's six per-site counters as the queries would for
-// that site, then calls OnSite with its index and results. A site is lower-cased A to Z first,
-// as the queries do; the same site may be given more than once.
+// For each of Sites in order: sets the analyzer's per-site counters as the queries would for
+// that site (in fill order), then calls OnSite with its index and results. A site is lower-cased A
+// to Z first, as the queries do; the same site may be given more than once.
 //
 // The sites are answered in runs, one pass over the snapshot each, so that the matches held at
 // once stay near MatchBudget (a site alone may hold more: as many as its own query would).

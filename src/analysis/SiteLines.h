@@ -3,6 +3,7 @@
 // and the many-sites sweep so that both always give the same lines.
 
 #include "analysis/CacheAnalyzer.h"
+#include "analysis/Categories.h"
 
 #include <cstdint>
 #include <string>
@@ -14,21 +15,12 @@ namespace site_lines {
 // A media file of this size or less holds nothing worth showing (or is missing: -1).
 constexpr std::int32_t kMinMediaFileSize = 2;
 
-struct TLineRule {
-    bool HistoryLine = false; // the URL itself instead of the local file
-    bool NeedsMediaSize = false;
-};
-
-constexpr TLineRule kFileLines{};
-constexpr TLineRule kMediaLines{false, true};
-constexpr TLineRule kHistoryLines{true, false};
-
-inline const std::string& LineOf(const TCacheAnalyzer::TEntryCopy& copy, TLineRule rule) {
+inline const std::string& LineOf(const TCacheAnalyzer::TEntryCopy& copy, ::TLineRule rule) {
     return rule.HistoryLine ? copy.Info.SourceUrlName : copy.Info.LocalFileName;
 }
 
 // An empty line is never shown; a media file must hold more than a stub.
-inline bool GivesLine(const std::string& line, TLineRule rule) {
+inline bool GivesLine(const std::string& line, ::TLineRule rule) {
     if (line.empty())
         return false;
     return !rule.NeedsMediaSize || GetLocalFileSize(line) > kMinMediaFileSize;

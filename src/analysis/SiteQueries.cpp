@@ -2,6 +2,7 @@
 
 #include "analysis/CacheAnalyzer.h"
 #include "analysis/SiteLines.h"
+#include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 using site_lines::GivesLine;
 using site_lines::LineOf;
-using site_lines::TLineRule;
 
 // The lines of the copies whose URL holds the site, as CR LF text. The counter is 0 until the
 // text is complete, so a failure part way leaves it at 0.
@@ -43,26 +43,7 @@ std::int32_t GetLocalFileSize(std::string_view FileName) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(*size));
 }
 
-std::string TCacheAnalyzer::GetSiteImages(std::string_view Site) {
-    return QuerySite(FImages, FImageUrls, Site, site_lines::kFileLines, SiteImages);
-}
-
-std::string TCacheAnalyzer::GetSitePages(std::string_view Site) {
-    return QuerySite(FPages, FPageUrls, Site, site_lines::kFileLines, SitePages);
-}
-
-std::string TCacheAnalyzer::GetSiteMedia(std::string_view Site) {
-    return QuerySite(FMedia, FMediaUrls, Site, site_lines::kMediaLines, SiteMedia);
-}
-
-std::string TCacheAnalyzer::GetSiteOther(std::string_view Site) {
-    return QuerySite(FOther, FOtherUrls, Site, site_lines::kFileLines, SiteOther);
-}
-
-std::string TCacheAnalyzer::GetSiteCookies(std::string_view Site) {
-    return QuerySite(FCookies, FCookieUrls, Site, site_lines::kFileLines, SiteCookies);
-}
-
-std::string TCacheAnalyzer::GetSiteHistory(std::string_view Site) {
-    return QuerySite(FHistory, FHistoryUrls, Site, site_lines::kHistoryLines, SiteHistory);
+std::string TCacheAnalyzer::GetSite(TCategory Category, std::string_view Site) {
+    return QuerySite(FLists[Category], FUrls[Category], Site, InfoOf(Category).Rule,
+                     FSiteCounts[Category]);
 }

@@ -1,15 +1,9 @@
 #include "analysis/UrlText.h"
 
+#include "platform/AsciiCase.h"
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-} // namespace
 
 void TUrlText::StartBlock(std::size_t atLeast) {
     TBlock block;
@@ -26,7 +20,7 @@ std::string_view TUrlText::Add(std::string_view url) {
         StartBlock(needed);
     TBlock& block = FBlocks.back();
     char* const start = block.Bytes.get() + block.Used;
-    std::transform(url.begin(), url.end(), start, AsciiLower);
+    std::transform(url.begin(), url.end(), start, platform::AsciiFold);
     start[url.size()] = '\0';
     block.Starts.push_back(static_cast<std::uint32_t>(block.Used));
     block.Used += needed;

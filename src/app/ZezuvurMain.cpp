@@ -8,6 +8,8 @@
 #include "ui/widgets/LayoutNow.h"
 #include "ui/widgets/SplashWindow.h"
 
+#include "Version.h"
+
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
@@ -51,7 +53,9 @@ void TLinkPanel::mouseDoubleClickEvent(QMouseEvent* event) {
 
 TfrmZezuvurMain::TfrmZezuvurMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmZezuvurMain"));
-    setWindowTitle(QStringLiteral("Zezuvur 1.11 FREEWARE"));
+    setWindowTitle(QStringLiteral("Zezuvur %1.%2 FREEWARE")
+                       .arg(zezuvur::kVersionMajor)
+                       .arg(zezuvur::kVersionMinor));
     setWindowIcon(ApplicationIcon());
     setFont(widgets::DialogFont(8));
     BuildComponents();

@@ -3,6 +3,8 @@
 #include "platform/desktop/ErrorReport.h"
 #include "settings/OptionsUnit.h"
 
+#include "Version.h"
+
 #include <QApplication>
 
 #include <memory>
@@ -13,7 +15,7 @@ int main(int argc, char** argv) {
     {
         QApplication application(argc, argv);
         QApplication::setApplicationName(QString::fromLatin1(desktop::kApplicationTitle));
-        QApplication::setApplicationVersion(QStringLiteral(ZEZUVUR_VERSION));
+        QApplication::setApplicationVersion(QString::fromLatin1(zezuvur::kVersion));
         QApplication::setWindowIcon(ApplicationIcon());
         auto frmZezuvurMain = std::make_unique<TfrmZezuvurMain>();
         frmZezuvurMain->show();

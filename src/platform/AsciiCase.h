@@ -5,6 +5,7 @@
 // name is found.
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -17,6 +18,13 @@ constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return AsciiFold(x) == AsciiFold(y);
            });
+}
+
+// A copy of `text` with only A to Z lower-cased; every other byte stays as it is.
+inline std::string AsciiLowerCase(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(), AsciiFold);
+    return result;
 }
 
 } // namespace platform

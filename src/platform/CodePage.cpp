@@ -286,14 +286,6 @@ int CompareStringA(LCID /*locale*/, DWORD flags, LPCSTR a, int lengthA, LPCSTR b
 
 namespace platform {
 
-std::string AsciiLowerCase(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    return result;
-}
-
 std::string AnsiLowerCase(std::string_view text) {
     std::string result(text);
     win::CharLowerBuffA(result.data(), static_cast<win::DWORD>(result.size()));

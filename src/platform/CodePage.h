@@ -37,9 +37,6 @@ int CompareStringA(LCID locale, DWORD flags, LPCSTR a, int lengthA, LPCSTR b, in
 
 namespace platform {
 
-// Lower-cases only the ASCII letters A to Z; every other byte stays as it is.
-std::string AsciiLowerCase(std::string_view text);
-
 // CharLowerBuffA on a copy.
 std::string AnsiLowerCase(std::string_view text);
 

@@ -1,5 +1,7 @@
 #include "CodePageTables.h"
 
+#include "platform/AsciiCase.h"
+
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 
@@ -11,14 +13,6 @@
 
 namespace platform::codepage {
 namespace {
-
-// Locale names are ASCII; the C library's case mapping would follow a locale set meanwhile.
-std::string Lowered(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return result;
-}
 
 std::string Uppered(std::string_view text) {
     std::string result(text);
@@ -144,7 +138,7 @@ std::vector<LeadByteRange> LeadByteRanges(win::UINT codePage) {
 void FillAsciiOnly(CodePageData& data) {
     for (int b = 0; b < 256; ++b) {
         const bool ascii = b < 0x80;
-        data.lower[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+        data.lower[b] = static_cast<unsigned char>(AsciiFold(static_cast<char>(b)));
         data.display[b] = ascii ? static_cast<char16_t>(b) : u'\uFFFD';
         data.collation[b] =
             ascii ? static_cast<char16_t>(b) : static_cast<char16_t>(kUndefinedByteBase + b);
@@ -221,7 +215,7 @@ LocaleName ParseLocaleName(std::string_view name) {
     LocaleName result;
     const std::size_t at = name.find('@');
     if (at != std::string_view::npos) {
-        result.modifier = Lowered(name.substr(at + 1));
+        result.modifier = AsciiLowerCase(name.substr(at + 1));
         name = name.substr(0, at);
     }
     const std::size_t dot = name.find('.');
@@ -232,7 +226,7 @@ LocaleName ParseLocaleName(std::string_view name) {
         result.territory = Uppered(name.substr(underscore + 1));
         name = name.substr(0, underscore);
     }
-    result.language = Lowered(name);
+    result.language = AsciiLowerCase(name);
     return result;
 }
 

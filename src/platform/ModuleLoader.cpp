@@ -1,4 +1,5 @@
 #include "ModuleLoader.h"
+#include "platform/AsciiCase.h"
 
 #include "CodePage.h"
 #include "LastError.h"
@@ -21,10 +22,19 @@ std::string foldName(const std::string& name) {
 
 struct Registry {
     std::mutex lock;
-    // Modules are never freed while the process runs, so a handle stays valid even after the
-    // module is replaced; it then resolves against the exports it was loaded with.
     std::map<std::string, std::shared_ptr<Module>> byName;
-    std::vector<std::shared_ptr<Module>> everLoaded;
+    // Modules are never freed while the process runs, so a handle stays valid even after the
+    // module is replaced or removed; it then resolves against the exports it was loaded with.
+    // One entry per registration that was replaced, not per load.
+    std::vector<std::shared_ptr<Module>> retired;
+
+    void retire(const std::string& name) {
+        auto found = byName.find(name);
+        if (found == byName.end())
+            return;
+        retired.push_back(std::move(found->second));
+        byName.erase(found);
+    }
 
     Registry() {
         byName["wininet.dll"] = std::make_shared<Module>(Module{platform::UrlCacheModuleExports()});
@@ -52,7 +62,6 @@ HMODULE LoadLibraryA(LPCSTR name) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    reg.everLoaded.push_back(found->second);
     return reinterpret_cast<HMODULE>(found->second.get());
 }
 
@@ -79,13 +88,14 @@ namespace platform {
 void RegisterModule(const std::string& name, ModuleExports exports) {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
+    reg.retire(foldName(name));
     reg.byName[foldName(name)] = std::make_shared<Module>(Module{std::move(exports)});
 }
 
 void UnregisterModule(const std::string& name) {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
-    reg.byName.erase(foldName(name));
+    reg.retire(foldName(name));
 }
 
 ModuleExports ModuleExportsOf(const std::string& name) {

@@ -1,4 +1,5 @@
 #include "ui/CachedSitesFrame.h"
+#include "platform/AsciiCase.h"
 
 #include "analysis/CountLines.h"
 #include "platform/CodePage.h"
@@ -26,8 +27,7 @@ constexpr int kDesignHeight = 369;
 constexpr int kSitePanelWidth = 185;
 constexpr int kSplitterThickness = 3;
 constexpr int kPreviewDesignHeight = 172;
-constexpr int kImagesPage = 0;
-constexpr int kHistoryPage = 5;
+constexpr int kImagesPage = static_cast<int>(IndexOf(TCategory::Images));
 
 QString DisplayText(std::string_view ansiText) {
     return QString::fromStdU16String(platform::AnsiToUtf16(ansiText));
@@ -119,36 +119,7 @@ void TframeCachedSites::BuildComponents() {
     tracesLayout->addWidget(Label1);
     tracesLayout->addWidget(pgcSiteInfo);
 
-    tabImages = NewTabSheet("tabImages", "Images", pgcSiteInfo);
-    Splitter2 = new QSplitter(Qt::Vertical, tabImages);
-    Splitter2->setObjectName(QStringLiteral("Splitter2"));
-    Splitter2->setHandleWidth(kSplitterThickness);
-    Splitter2->setChildrenCollapsible(false);
-    lbxImages = NewListBox("lbxImages", nullptr, Splitter2);
-    imgPreview = new widgets::TImagePreview(Splitter2);
-    imgPreview->setObjectName(QStringLiteral("imgPreview"));
-    Splitter2->addWidget(lbxImages);
-    Splitter2->addWidget(imgPreview);
-    Splitter2->setStretchFactor(0, 1);
-    Splitter2->setStretchFactor(1, 0);
-    Splitter2->setSizes({kPreviewDesignHeight, kPreviewDesignHeight});
-    FillingLayout(tabImages)->addWidget(Splitter2);
-
-    TabSheet4 = NewTabSheet("TabSheet4", "Pages", pgcSiteInfo);
-    lbxPages = NewListBox("lbxPages", nullptr, TabSheet4);
-    FillingLayout(TabSheet4)->addWidget(lbxPages);
-    tbcMedia = NewTabSheet("tbcMedia", "Media", pgcSiteInfo);
-    lbxMedia = NewListBox("lbxMedia", "Double-click to view file", tbcMedia);
-    FillingLayout(tbcMedia)->addWidget(lbxMedia);
-    TabSheet1 = NewTabSheet("TabSheet1", "Other", pgcSiteInfo);
-    lbxOther = NewListBox("lbxOther", "Double-click to view file", TabSheet1);
-    FillingLayout(TabSheet1)->addWidget(lbxOther);
-    TabSheet2 = NewTabSheet("TabSheet2", "Cookies", pgcSiteInfo);
-    lbxCookies = NewListBox("lbxCookies", "Double-click to view file", TabSheet2);
-    FillingLayout(TabSheet2)->addWidget(lbxCookies);
-    TabSheet3 = NewTabSheet("TabSheet3", "History", pgcSiteInfo);
-    lbxHistory = NewListBox("lbxHistory", "Double-click to view file", TabSheet3);
-    FillingLayout(TabSheet3)->addWidget(lbxHistory);
+    BuildCategoryTabs();
     pgcSiteInfo->setCurrentWidget(tabImages);
 
     Splitter1->addWidget(pnl1);
@@ -167,12 +138,38 @@ void TframeCachedSites::BuildComponents() {
     frameLayout->addWidget(lblCurrent);
 }
 
+void TframeCachedSites::BuildCategoryTabs() {
+    for (const TCategoryInfo& category : kCategories) {
+        QWidget* tab = NewTabSheet(category.TabName, category.TabCaption, pgcSiteInfo);
+        Tabs[category.Category] = tab;
+        if (category.Category != TCategory::Images) {
+            Boxes[category.Category] = NewListBox(category.BoxName, category.BoxHint, tab);
+            FillingLayout(tab)->addWidget(Boxes[category.Category]);
+            continue;
+        }
+        // The images share their tab with the preview of the selected one.
+        Splitter2 = new QSplitter(Qt::Vertical, tab);
+        Splitter2->setObjectName(QStringLiteral("Splitter2"));
+        Splitter2->setHandleWidth(kSplitterThickness);
+        Splitter2->setChildrenCollapsible(false);
+        Boxes[category.Category] = NewListBox(category.BoxName, category.BoxHint, Splitter2);
+        imgPreview = new widgets::TImagePreview(Splitter2);
+        imgPreview->setObjectName(QStringLiteral("imgPreview"));
+        Splitter2->addWidget(Boxes[category.Category]);
+        Splitter2->addWidget(imgPreview);
+        Splitter2->setStretchFactor(0, 1);
+        Splitter2->setStretchFactor(1, 0);
+        Splitter2->setSizes({kPreviewDesignHeight, kPreviewDesignHeight});
+        FillingLayout(tab)->addWidget(Splitter2);
+    }
+}
+
 void TframeCachedSites::BindEvents() {
     connect(lbxSites, &TListBox::SelectionChangedByUser, this,
             [this] { desktop::RunReporting([this] { lbxSitesClick(lbxSites); }); });
     connect(lbxImages, &TListBox::SelectionChangedByUser, this,
             [this] { desktop::RunReporting([this] { lbxImagesClick(lbxImages); }); });
-    for (TListBox* box : {lbxImages, lbxPages, lbxMedia, lbxOther, lbxCookies, lbxHistory}) {
+    for (TListBox* box : Boxes.Values) {
         connect(box, &TListBox::DoubleClicked, this,
                 [this, box] { desktop::RunReporting([this, box] { OpenSelFile(box); }); });
         // Mouse requests arrive at the viewport or a scroll bar, keyboard ones at the box itself.
@@ -208,20 +205,13 @@ bool TframeCachedSites::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TframeCachedSites::EmptyCategoryBoxes() {
-    lbxOther->Clear();
-    lbxImages->Clear();
-    lbxPages->Clear();
-    lbxMedia->Clear();
-    lbxCookies->Clear();
-    lbxHistory->Clear();
+    for (TListBox* box : Boxes.Values)
+        box->Clear();
 }
 
 void TframeCachedSites::InitFrame() {
-    ImagePaths.clear();
-    PagePaths.clear();
-    OtherPaths.clear();
-    MediaPaths.clear();
-    CookiePaths.clear();
+    for (std::vector<std::string>& paths : Paths.Values)
+        paths.clear();
     EmptyCategoryBoxes();
     lbxSites->Clear();
     Analyzer = std::make_unique<TCacheAnalyzer>();
@@ -240,30 +230,23 @@ void TframeCachedSites::LoadSites() {
 }
 
 void TframeCachedSites::ShowSelectedSite() {
-    lbxPages->Clear();
-    lbxImages->Clear();
-    lbxOther->Clear();
-    lbxMedia->Clear();
-    lbxCookies->Clear();
-    lbxHistory->Clear();
+    EmptyCategoryBoxes();
     const int selected = lbxSites->ItemIndex();
     if (selected < 0)
         return;
     const std::string site = platform::AsciiLowerCase(lbxSites->Item(selected));
 
-    PagePaths = SplitLines(Analyzer->GetSitePages(site));
-    ImagePaths = SplitLines(Analyzer->GetSiteImages(site));
-    OtherPaths = SplitLines(Analyzer->GetSiteOther(site));
-    MediaPaths = SplitLines(Analyzer->GetSiteMedia(site));
-    CookiePaths = SplitLines(Analyzer->GetSiteCookies(site));
-
-    FillFileNames(PagePaths, lbxPages);
-    FillFileNames(ImagePaths, lbxImages);
-    FillFileNames(OtherPaths, lbxOther);
-    FillFileNames(MediaPaths, lbxMedia);
-    FillFileNames(CookiePaths, lbxCookies);
-
-    lbxHistory->Assign(SplitLines(Analyzer->GetSiteHistory(site)));
+    // Every file query first, then the boxes, then the history: a query that fails part way
+    // leaves the boxes as they were emptied.
+    for (TCategory category : kFillOrder)
+        if (!InfoOf(category).Rule.HistoryLine)
+            Paths[category] = SplitLines(Analyzer->GetSite(category, site));
+    for (TCategory category : kFillOrder)
+        if (!InfoOf(category).Rule.HistoryLine)
+            FillFileNames(Paths[category], Boxes[category]);
+    for (TCategory category : kFillOrder)
+        if (InfoOf(category).Rule.HistoryLine)
+            Boxes[category]->Assign(SplitLines(Analyzer->GetSite(category, site)));
 
     lblTotal->setText(DisplayText(FormatTotalLine(*Analyzer)));
     lblCurrent->setText(DisplayText(FormatCurrentLine(*Analyzer)));
@@ -280,11 +263,8 @@ void TframeCachedSites::FillFileNames(const std::vector<std::string>& List, TLis
 void TframeCachedSites::DoneFrame() {
     EmptyCategoryBoxes();
     lbxSites->Clear();
-    ImagePaths = {};
-    PagePaths = {};
-    OtherPaths = {};
-    MediaPaths = {};
-    CookiePaths = {};
+    for (std::vector<std::string>& paths : Paths.Values)
+        paths = {};
     Analyzer.reset();
 }
 
@@ -293,38 +273,32 @@ void TframeCachedSites::lbxSitesClick(QObject*) {
 }
 
 std::string TframeCachedSites::SelectedFile(int PageIndex) const {
-    struct TTabFiles {
-        const TListBox* Box;
-        const std::vector<std::string>& Paths;
-        std::int32_t Bound;
-    };
-    if (!Analyzer)
+    if (!Analyzer || PageIndex < 0 || PageIndex >= static_cast<int>(kCategoryCount))
         return {};
-    const TTabFiles tabs[] = {
-        {lbxImages, ImagePaths, Analyzer->SiteImages},
-        {lbxPages, PagePaths, Analyzer->SitePages},
-        {lbxMedia, MediaPaths, Analyzer->SiteMedia},
-        {lbxOther, OtherPaths, Analyzer->SiteOther},
-        {lbxCookies, CookiePaths, Analyzer->SiteCookies},
-    };
-    if (PageIndex < 0 || PageIndex >= static_cast<int>(std::size(tabs)))
+    const TCategory category = kCategories[static_cast<std::size_t>(PageIndex)].Category;
+    if (InfoOf(category).Rule.HistoryLine)
         return {};
-    const TTabFiles& tab = tabs[PageIndex];
-    const int index = tab.Box->ItemIndex();
+    const std::vector<std::string>& paths = Paths[category];
+    const int index = Boxes[category]->ItemIndex();
     // The path list can only be shorter than the bound when a query failed half way; an
     // index past it has no file either.
-    if (index < 0 || index >= tab.Bound || static_cast<std::size_t>(index) >= tab.Paths.size())
+    if (index < 0 || index >= Analyzer->SiteCount(category) ||
+        static_cast<std::size_t>(index) >= paths.size())
         return {};
-    return tab.Paths[static_cast<std::size_t>(index)];
+    return paths[static_cast<std::size_t>(index)];
 }
 
 void TframeCachedSites::OpenSelFile(QObject*) {
     const int page = pgcSiteInfo->currentIndex();
-    if (page == kHistoryPage) {
-        const int index = lbxHistory->ItemIndex();
+    if (page < 0 || page >= static_cast<int>(kCategoryCount))
+        return;
+    const TCategory category = kCategories[static_cast<std::size_t>(page)].Category;
+    if (InfoOf(category).Rule.HistoryLine) {
+        // A history line is the visit itself: open its URL.
+        const int index = Boxes[category]->ItemIndex();
         if (index < 0)
             return;
-        const std::string& text = lbxHistory->Item(index);
+        const std::string& text = Boxes[category]->Item(index);
         const auto at = text.find('@');
         desktop::OpenDocument(at == std::string::npos ? std::string_view(text)
                                                       : std::string_view(text).substr(at + 1));

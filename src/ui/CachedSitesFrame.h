@@ -28,6 +28,13 @@ std::string FileNamePart(std::string_view path);
 
 class TframeCachedSites : public QWidget {
     Q_OBJECT
+
+    // Per category (see analysis/Categories.h): its tab, its box, and the full paths behind the
+    // box's items (every category whose lines are files).
+    TPerCategory<QWidget*> Tabs;
+    TPerCategory<TListBox*> Boxes;
+    TPerCategory<std::vector<std::string>> Paths;
+
 public:
     explicit TframeCachedSites(QWidget* parent = nullptr);
     ~TframeCachedSites() override;
@@ -44,20 +51,20 @@ public:
     TListBox* lbxSites;
     QFrame* pnl2;
     QTabWidget* pgcSiteInfo;
-    QWidget* tabImages;
-    TListBox* lbxImages;
-    QWidget* TabSheet4;
-    TListBox* lbxPages;
-    QWidget* tbcMedia;
-    QWidget* TabSheet1;
-    TListBox* lbxOther;
-    QWidget* TabSheet2;
-    TListBox* lbxCookies;
-    QWidget* TabSheet3;
-    TListBox* lbxHistory;
+    QWidget*& tabImages = Tabs[TCategory::Images];
+    TListBox*& lbxImages = Boxes[TCategory::Images];
+    QWidget*& TabSheet4 = Tabs[TCategory::Pages];
+    TListBox*& lbxPages = Boxes[TCategory::Pages];
+    QWidget*& tbcMedia = Tabs[TCategory::Media];
+    QWidget*& TabSheet1 = Tabs[TCategory::Other];
+    TListBox*& lbxOther = Boxes[TCategory::Other];
+    QWidget*& TabSheet2 = Tabs[TCategory::Cookies];
+    TListBox*& lbxCookies = Boxes[TCategory::Cookies];
+    QWidget*& TabSheet3 = Tabs[TCategory::History];
+    TListBox*& lbxHistory = Boxes[TCategory::History];
     QLabel* Label1;
     QSplitter* Splitter1;
-    TListBox* lbxMedia;
+    TListBox*& lbxMedia = Boxes[TCategory::Media];
     QSplitter* Splitter2;
     widgets::TImagePreview* imgPreview;
 
@@ -79,14 +86,9 @@ private:
     void ShowSelectedSite();
     static void FillFileNames(const std::vector<std::string>& List, TListBox* Box);
     void EmptyCategoryBoxes();
-    // The full path of the item selected on file tab `PageIndex` (0 to 4); empty when there is
-    // none or its index is not below the selected site's count for that tab.
+    void BuildCategoryTabs();
+    // The full path of the item selected on tab `PageIndex`; empty when the tab lists no files,
+    // nothing is selected or its index is not below the selected site's count for that tab.
     std::string SelectedFile(int PageIndex) const;
-
-    std::vector<std::string> ImagePaths;
-    std::vector<std::string> PagePaths;
-    std::vector<std::string> OtherPaths;
-    std::vector<std::string> MediaPaths;
-    std::vector<std::string> CookiePaths;
     std::unique_ptr<TCacheAnalyzer> Analyzer;
 };

@@ -248,12 +248,11 @@ void SiteQueriesTest::ExpectSweepGivesEachQuery(const std::vector<std::string>& 
     for (std::size_t i = 0; i < sites.size(); ++i) {
         const std::vector<Query> order = {Query::Pages, Query::Images,  Query::Other,
                                           Query::Media, Query::Cookies, Query::History};
-        const std::string TSiteTraces::*texts[] = {&TSiteTraces::Pages,   &TSiteTraces::Images,
-                                                   &TSiteTraces::Other,   &TSiteTraces::Media,
-                                                   &TSiteTraces::Cookies, &TSiteTraces::History};
+        const TCategory texts[] = {TCategory::Pages, TCategory::Images,  TCategory::Other,
+                                   TCategory::Media, TCategory::Cookies, TCategory::History};
         for (std::size_t q = 0; q < order.size(); ++q) {
             std::int32_t counter = -1;
-            EXPECT_EQ(swept[i].*texts[q], Run(order[q], sites[i], counter))
+            EXPECT_EQ(swept[i].Of(texts[q]), Run(order[q], sites[i], counter))
                 << "site " << sites[i] << " query " << q;
             EXPECT_EQ(sweptCounts[i][q], counter) << "site " << sites[i] << " query " << q;
         }
@@ -288,7 +287,7 @@ TEST(SiteQueriesOverLongLists, FindTheSiteInEveryBlockOfUrls) {
     EXPECT_EQ(analyzer.SiteHistory, 4);
     EXPECT_EQ(text, JoinLines({expected.begin(), expected.end()}));
     QueryManySites(analyzer, {"needle.test"}, [&](std::size_t, const TSiteTraces& traces) {
-        EXPECT_EQ(traces.History, text);
+        EXPECT_EQ(traces.Of(TCategory::History), text);
     });
 }
 

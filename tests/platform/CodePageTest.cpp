@@ -1,4 +1,5 @@
 #include "platform/CodePage.h"
+#include "platform/AsciiCase.h"
 
 #include <gtest/gtest.h>
 

@@ -102,17 +102,13 @@ private:
     std::string FBuffer;
 };
 
-// As the sites frame shows each selected site: the six tabs in the order it fills them, then
+// As the sites frame shows each selected site: the tabs in the order it fills them, then
 // the count line of the selected site. All sites are answered in one pass over the snapshot.
 void ReportSites(TCacheAnalyzer& analyzer, const std::vector<std::string>& items, TReport& report) {
     QueryManySites(analyzer, items, [&](std::size_t index, const TSiteTraces& traces) {
         report.Line("select", items[index]);
-        report.Lines("pages", traces.Pages);
-        report.Lines("images", traces.Images);
-        report.Lines("other", traces.Other);
-        report.Lines("media", traces.Media);
-        report.Lines("cookies", traces.Cookies);
-        report.Lines("history", traces.History);
+        for (TCategory category : kFillOrder)
+            report.Lines(InfoOf(category).ReportTag, traces.Of(category));
         report.Line("current", FormatCurrentLine(analyzer));
     });
 }

@@ -83,7 +83,6 @@ QByteArray ContentTypeOf(const QString& hostPath) {
 
 struct TApplication {
     QString name;
-    QStringList arguments; // without the file
     QString commandLine;
 };
 
