@@ -87,7 +87,9 @@ public:
     }
 
     void finish() {
-        if (count_ == 32 || !open_)
+        if (open_ && count_ == 32)
+            writeFlags();
+        if (!open_ || count_ == 32)
             startGroup();
         while (count_ < 32) {
             flags_ = (flags_ << 1) | 1u;

@@ -694,10 +694,18 @@ std::string encodeRow(const TableDef& def, const Row& row, const Limits& limits,
         const Cell* cell = cellFor(row, cd.column.name);
         if (cd.kind != Kind::Tagged || !cell || cell->values.size() != 1)
             continue;
-        if (cell->separate || cell->values.front().size() > limits.inlineLimit)
+        // A compressed value counts with its compressed size; moved to the long-value tree it is
+        // stored plain.
+        const std::size_t size =
+            cell->compression == Compression::None
+                ? cell->values.front().size()
+                : Compress(cell->values.front(), cell->compression,
+                           isText(cd.column.type) && cd.column.codePage == 1200)
+                      .size();
+        if (cell->separate || size > limits.inlineLimit)
             separate.insert(i);
         else
-            candidates.push_back({cell->values.front().size(), i});
+            candidates.push_back({size, i});
     }
     std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second < b.second;

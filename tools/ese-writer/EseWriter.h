@@ -113,7 +113,8 @@ struct Options {
     // rows.
     std::uint32_t maxEntriesPerPage = 0;
     std::uint32_t longValueChunk = 0; // bytes per long-value chunk; 0: as large as a page allows
-    // Tagged values larger than this go to the long-value tree; 0: page size / 16.
+    // Tagged values larger than this (compressed size when compressed) go to the long-value tree,
+    // stored plain; 0: page size / 16.
     std::uint32_t inlineLimit = 0;
 };
 
