@@ -1,0 +1,126 @@
+#include "ui/ProfileChooser.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace profiles = platform::profiles;
+
+namespace {
+
+enum Column { KindColumn, UserColumn, LocationColumn, HoldsColumn };
+constexpr int kFolderRole = Qt::UserRole;
+
+QString FromLocal(const std::string& text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString DefaultBrowser(QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent,
+                                             QStringLiteral("Choose a Windows profile folder"));
+}
+
+} // namespace
+
+TdlgChooseProfile::TdlgChooseProfile(std::vector<profiles::ProfileCandidate> candidates,
+                                     QWidget* parent)
+    : QDialog(parent), FBrowser(&DefaultBrowser) {
+    setObjectName(QStringLiteral("dlgChooseProfile"));
+    setWindowTitle(QStringLiteral("Zezuvur - choose a profile"));
+
+    auto* question = new QLabel(
+        QStringLiteral("Several Windows user profiles on this computer hold a web cache.\n"
+                       "Which one do you want to look at?"),
+        this);
+
+    lvwProfiles = new QTreeWidget(this);
+    lvwProfiles->setObjectName(QStringLiteral("lvwProfiles"));
+    lvwProfiles->setRootIsDecorated(false);
+    lvwProfiles->setAllColumnsShowFocus(true);
+    lvwProfiles->setHeaderLabels({QStringLiteral("Kind"), QStringLiteral("User"),
+                                  QStringLiteral("Location"), QStringLiteral("Holds")});
+    lvwProfiles->header()->setStretchLastSection(false);
+    lvwProfiles->header()->setSectionResizeMode(LocationColumn, QHeaderView::Stretch);
+
+    btnBrowse = new QPushButton(QStringLiteral("&Browse..."), this);
+    btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    btnOK = buttons->button(QDialogButtonBox::Ok);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("btnCancel"));
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(btnBrowse);
+    row->addStretch(1);
+    row->addWidget(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(question);
+    layout->addWidget(lvwProfiles, 1);
+    layout->addLayout(row);
+
+    connect(btnBrowse, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(lvwProfiles, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
+    connect(lvwProfiles, &QTreeWidget::currentItemChanged, this, [this] { UpdateButtons(); });
+
+    AddRows(candidates, 0);
+    for (int column : {KindColumn, UserColumn, HoldsColumn})
+        lvwProfiles->resizeColumnToContents(column);
+    resize(760, 300);
+    UpdateButtons();
+}
+
+void TdlgChooseProfile::AddRows(const std::vector<profiles::ProfileCandidate>& candidates, int at) {
+    QTreeWidgetItem* first = nullptr;
+    for (const profiles::ProfileCandidate& candidate : candidates) {
+        auto* item = new QTreeWidgetItem;
+        item->setText(KindColumn, QStringLiteral("%1 (%2)").arg(
+                                      QString::fromLatin1(profiles::KindName(candidate.kind)),
+                                      FromLocal(candidate.origin)));
+        item->setText(UserColumn, FromLocal(candidate.user));
+        const QString location = FromLocal(candidate.folder.string());
+        item->setText(LocationColumn, location);
+        item->setToolTip(LocationColumn, location);
+        item->setText(HoldsColumn, FromLocal(profiles::DescribeCache(candidate.cache)));
+        item->setData(LocationColumn, kFolderRole,
+                      QByteArray::fromStdString(candidate.folder.string()));
+        lvwProfiles->insertTopLevelItem(at++, item);
+        if (!first)
+            first = item;
+    }
+    if (first)
+        lvwProfiles->setCurrentItem(first);
+}
+
+void TdlgChooseProfile::btnBrowseClick() {
+    const QString folder = FBrowser(this);
+    if (folder.isEmpty())
+        return;
+    const std::filesystem::path picked(folder.toLocal8Bit().toStdString());
+    AddRows(profiles::ProfilesInFolder(picked), 0);
+}
+
+void TdlgChooseProfile::UpdateButtons() {
+    btnOK->setEnabled(lvwProfiles->currentItem() != nullptr);
+}
+
+std::optional<std::filesystem::path> TdlgChooseProfile::ChosenFolder() const {
+    const QTreeWidgetItem* item = lvwProfiles->currentItem();
+    if (result() != QDialog::Accepted || item == nullptr)
+        return std::nullopt;
+    return std::filesystem::path(
+        item->data(LocationColumn, kFolderRole).toByteArray().toStdString());
+}
+
+std::optional<std::filesystem::path>
+ChooseProfile(std::vector<platform::profiles::ProfileCandidate> candidates) {
+    TdlgChooseProfile dialog(std::move(candidates));
+    dialog.exec();
+    return dialog.ChosenFolder();
+}
