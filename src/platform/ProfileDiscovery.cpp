@@ -654,7 +654,7 @@ const char* KindName(ProfileKind kind) {
     return "folder";
 }
 
-std::string DescribeCache(const CacheSummary& cache) {
+std::string DescribeContents(const CacheSummary& cache) {
     if (!cache.holdsCache())
         return "no cache";
     std::string text;
@@ -669,7 +669,17 @@ std::string DescribeCache(const CacheSummary& cache) {
             text += ", ";
         text += "WebCache database (" + formatBytes(cache.webCacheBytes) + ")";
     }
-    return text + ", newest " + formatLocalTime(cache.newestChange);
+    return text;
+}
+
+std::string DescribeNewestChange(const CacheSummary& cache) {
+    return cache.holdsCache() ? formatLocalTime(cache.newestChange) : std::string();
+}
+
+std::string DescribeCache(const CacheSummary& cache) {
+    if (!cache.holdsCache())
+        return DescribeContents(cache);
+    return DescribeContents(cache) + ", newest " + DescribeNewestChange(cache);
 }
 
 } // namespace platform::profiles

@@ -79,8 +79,11 @@ std::filesystem::path ProfilesFolder(const DiscoveryRoots& roots);
 
 // "Wine prefix", "Windows volume", "folder".
 const char* KindName(ProfileKind kind);
-// "3 index.dat containers (1.2 MB), WebCache database (24.0 MB), newest 2024-05-01 12:00" or
-// "no cache"; times in local time.
+// "3 index.dat containers (1.2 MiB), WebCache database (24.0 MiB)" or "no cache".
+std::string DescribeContents(const CacheSummary& cache);
+// The newest cache file's time, local, as "2024-05-01 12:00"; empty when there is none.
+std::string DescribeNewestChange(const CacheSummary& cache);
+// Both: "3 index.dat containers (1.2 MiB), newest 2024-05-01 12:00", or "no cache".
 std::string DescribeCache(const CacheSummary& cache);
 
 } // namespace platform::profiles

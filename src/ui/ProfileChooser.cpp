@@ -6,14 +6,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace profiles = platform::profiles;
 
 namespace {
 
-enum Column { KindColumn, UserColumn, LocationColumn, HoldsColumn };
+enum Column { KindColumn, UserColumn, LocationColumn, HoldsColumn, NewestColumn };
 constexpr int kFolderRole = Qt::UserRole;
 
 QString FromLocal(const std::string& text) {
@@ -43,9 +46,11 @@ TdlgChooseProfile::TdlgChooseProfile(std::vector<profiles::ProfileCandidate> can
     lvwProfiles->setRootIsDecorated(false);
     lvwProfiles->setAllColumnsShowFocus(true);
     lvwProfiles->setHeaderLabels({QStringLiteral("Kind"), QStringLiteral("User"),
-                                  QStringLiteral("Location"), QStringLiteral("Holds")});
+                                  QStringLiteral("Location"), QStringLiteral("Holds"),
+                                  QStringLiteral("Newest")});
+    // Long locations give way first, shortened in the middle where the names differ least.
+    lvwProfiles->setTextElideMode(Qt::ElideMiddle);
     lvwProfiles->header()->setStretchLastSection(false);
-    lvwProfiles->header()->setSectionResizeMode(LocationColumn, QHeaderView::Stretch);
 
     btnBrowse = new QPushButton(QStringLiteral("&Browse..."), this);
     btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
@@ -70,9 +75,7 @@ TdlgChooseProfile::TdlgChooseProfile(std::vector<profiles::ProfileCandidate> can
     connect(lvwProfiles, &QTreeWidget::currentItemChanged, this, [this] { UpdateButtons(); });
 
     AddRows(candidates, 0);
-    for (int column : {KindColumn, UserColumn, HoldsColumn})
-        lvwProfiles->resizeColumnToContents(column);
-    resize(760, 300);
+    FitToContents();
     UpdateButtons();
 }
 
@@ -87,7 +90,8 @@ void TdlgChooseProfile::AddRows(const std::vector<profiles::ProfileCandidate>& c
         const QString location = FromLocal(candidate.folder.string());
         item->setText(LocationColumn, location);
         item->setToolTip(LocationColumn, location);
-        item->setText(HoldsColumn, FromLocal(profiles::DescribeCache(candidate.cache)));
+        item->setText(HoldsColumn, FromLocal(profiles::DescribeContents(candidate.cache)));
+        item->setText(NewestColumn, FromLocal(profiles::DescribeNewestChange(candidate.cache)));
         item->setData(LocationColumn, kFolderRole,
                       QByteArray::fromStdString(candidate.folder.string()));
         lvwProfiles->insertTopLevelItem(at++, item);
@@ -98,12 +102,33 @@ void TdlgChooseProfile::AddRows(const std::vector<profiles::ProfileCandidate>& c
         lvwProfiles->setCurrentItem(first);
 }
 
+// Wide enough for every column where the screen allows; else the location column gives way.
+void TdlgChooseProfile::FitToContents() {
+    QHeaderView* header = lvwProfiles->header();
+    int wanted = 0;
+    for (int column = KindColumn; column <= NewestColumn; ++column) {
+        if (column != LocationColumn)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        int widest = header->sectionSizeHint(column);
+        for (int row = 0; row < lvwProfiles->topLevelItemCount(); ++row) {
+            const QString text = lvwProfiles->topLevelItem(row)->text(column);
+            widest = std::max(widest, lvwProfiles->fontMetrics().horizontalAdvance(text) + 16);
+        }
+        wanted += widest;
+    }
+    header->setSectionResizeMode(LocationColumn, QHeaderView::Stretch);
+    const QScreen* screen = this->screen();
+    const int available = screen ? screen->availableGeometry().width() * 9 / 10 : 1000;
+    resize(std::clamp(wanted + 80, 560, std::max(560, available)), 320);
+}
+
 void TdlgChooseProfile::btnBrowseClick() {
     const QString folder = FBrowser(this);
     if (folder.isEmpty())
         return;
     const std::filesystem::path picked(folder.toLocal8Bit().toStdString());
     AddRows(profiles::ProfilesInFolder(picked), 0);
+    FitToContents();
 }
 
 void TdlgChooseProfile::UpdateButtons() {

@@ -39,6 +39,7 @@ public:
 private:
     void AddRows(const std::vector<platform::profiles::ProfileCandidate>& candidates, int at);
     void UpdateButtons();
+    void FitToContents();
 
     FolderBrowser FBrowser;
 };

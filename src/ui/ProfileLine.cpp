@@ -10,7 +10,8 @@ TProfileLine::TProfileLine(QWidget* parent) : QLabel(parent) {
     FFullText = QStringLiteral("Profile: ") +
                 QString::fromLocal8Bit(folder.data(), static_cast<qsizetype>(folder.size()));
     setToolTip(FFullText);
-    setContentsMargins(4, 1, 4, 1);
+    setFrameStyle(QFrame::Panel | QFrame::Sunken); // a status line, apart from the counts above
+    setContentsMargins(2, 0, 2, 0);
     setMinimumWidth(1); // the text is shortened, never the window widened
     Elide();
 }

@@ -45,13 +45,14 @@ QStringList Column(const QTreeWidget* list, int column) {
 
 TEST(ProfileChooser, ListsTheCandidatesInOrderWithTheFirstSelected) {
     TdlgChooseProfile dialog(TwoCandidates());
-    EXPECT_EQ(dialog.lvwProfiles->columnCount(), 4);
+    EXPECT_EQ(dialog.lvwProfiles->columnCount(), 5);
     EXPECT_EQ(Column(dialog.lvwProfiles, 0),
               (QStringList{"Wine prefix (Steam Proton 440)", "Windows volume (volume WIN10)"}));
     EXPECT_EQ(Column(dialog.lvwProfiles, 1), (QStringList{"steamuser", "alice"}));
     EXPECT_EQ(Column(dialog.lvwProfiles, 2)[1], QStringLiteral("/media/bob/WIN10/Users/alice"));
-    EXPECT_TRUE(Column(dialog.lvwProfiles, 3)[0].startsWith("3 index.dat containers (96.0 KiB)"));
-    EXPECT_TRUE(Column(dialog.lvwProfiles, 3)[1].startsWith("WebCache database (25.0 MiB)"));
+    EXPECT_EQ(Column(dialog.lvwProfiles, 3),
+              (QStringList{"3 index.dat containers (96.0 KiB)", "WebCache database (25.0 MiB)"}));
+    EXPECT_EQ(Column(dialog.lvwProfiles, 4)[0].size(), 16); // 2023-11-14 22:13 in UTC
     EXPECT_EQ(dialog.lvwProfiles->currentItem(), dialog.lvwProfiles->topLevelItem(0));
     EXPECT_FALSE(dialog.ChosenFolder()) << "nothing chosen before OK";
 }
