@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -403,11 +404,26 @@ public:
     static void Launch(const std::shared_ptr<ProbeState>& state, ProbeState::Key key,
                        fs::path place, Work work) {
         state->start(key, place);
+        try {
+            startWorker(state, key, place, std::move(work));
+        } catch (const std::system_error&) {
+            state->finish(key, {}); // no thread to be had: the place is left out
+        }
+    }
+
+private:
+    static void startWorker(const std::shared_ptr<ProbeState>& state, const ProbeState::Key& key,
+                            const fs::path& place, Work work) {
         std::thread([state, key, place, work = std::move(work)]() mutable {
             Probe probe(state, key);
             if (state->roots().probeStarted)
                 state->roots().probeStarted(place);
-            work(probe);
+            try {
+                work(probe);
+            } catch (...) {
+                // A place that cannot be looked at (out of memory, a name the library refuses)
+                // contributes what it found so far.
+            }
             // The own finds sort before the children's: key + {0} precedes key + {1}.
             ProbeState::Key own = key;
             own.push_back(0);
@@ -416,7 +432,6 @@ public:
         }).detach();
     }
 
-private:
     std::shared_ptr<ProbeState> state_;
     ProbeState::Key key_;
     int children_ = 0;
