@@ -4,6 +4,7 @@
 #include "app/LaunchUtils.h"
 #include "platform/desktop/ErrorReport.h"
 #include "ui/CachedSitesFrame.h"
+#include "ui/ProfileLine.h"
 #include "ui/widgets/Fonts.h"
 #include "ui/widgets/LayoutNow.h"
 #include "ui/widgets/SplashWindow.h"
@@ -98,6 +99,7 @@ void TfrmZezuvurMain::BuildComponents() {
 
     layout->addWidget(Panel1);
     layout->addWidget(frameSites, 1);
+    layout->addWidget(new TProfileLine(this));
     frameSites->setFocus();
 }
 
