@@ -13,9 +13,9 @@ cache of a Windows user profile (a mounted disk's Users folder, a copied
 profile or a Wine prefix): cached images, pages, media and other files,
 cookies and history entries. It only ever reads the cache.
 
-The package also holds command-line tools: urlcache-dump lists every cache
-entry, zezuvur-report prints the sites and their traces, and make-profile
-writes a demo profile.")
+The package also holds command-line tools, among them urlcache-dump, which
+lists every cache entry, zezuvur-report, which prints the sites and their
+traces, and make-profile, which writes a demo profile.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianStrip.cmake)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
