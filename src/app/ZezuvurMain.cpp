@@ -7,6 +7,7 @@
 #include "platform/desktop/LayoutNow.h"
 #include "platform/desktop/SplashWindow.h"
 #include "ui/CachedSitesFrame.h"
+#include "ui/ProfileLine.h"
 
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -94,6 +95,7 @@ void TfrmZezuvurMain::BuildComponents() {
 
     layout->addWidget(Panel1);
     layout->addWidget(frameSites, 1);
+    layout->addWidget(new TProfileLine(this));
     frameSites->setFocus();
 }
 

@@ -30,7 +30,9 @@ const passwd* currentUserEntry() {
     return ::getpwuid(::getuid());
 }
 
-std::string homeFolder() {
+} // namespace
+
+std::string HomeFolder() {
     std::string home = environment("HOME");
     if (home.empty()) {
         if (const passwd* entry = currentUserEntry(); entry && entry->pw_dir)
@@ -39,7 +41,7 @@ std::string homeFolder() {
     return home;
 }
 
-std::string userName() {
+std::string UserName() {
     std::string user = environment("USER");
     if (user.empty()) {
         if (const passwd* entry = currentUserEntry(); entry && entry->pw_name)
@@ -47,6 +49,8 @@ std::string userName() {
     }
     return user;
 }
+
+namespace {
 
 // The components of a Windows path, with "." dropped and ".." applied. Nullopt when ".." climbs
 // above the start or a component is not a plain name.
@@ -275,13 +279,21 @@ ProfileRoot CurrentProfile() {
         fs::path named = root.hostFolder;
         if (!named.has_filename())
             named = named.parent_path();
+        // A user folder of a Wine prefix reads as the prefix does: C: is its drive_c.
+        const fs::path users = named.parent_path();
+        if (users.filename() == "users" && users.parent_path().filename() == "drive_c") {
+            root.hostFolder = named;
+            root.driveRoot = users.parent_path();
+            root.windowsFolder = "C:\\users\\" + named.filename().string();
+            return root;
+        }
         root.windowsFolder = "C:\\Users\\" + named.filename().string();
         return root;
     }
     std::string prefix = environment("WINEPREFIX");
     if (prefix.empty())
-        prefix = homeFolder() + "/.wine";
-    const std::string user = userName();
+        prefix = HomeFolder() + "/.wine";
+    const std::string user = UserName();
     root.driveRoot = (fs::path(prefix) / "drive_c").lexically_normal();
     root.hostFolder = root.driveRoot / "users" / user;
     root.windowsFolder = "C:\\users\\" + user;

@@ -21,6 +21,10 @@ struct ProfileRoot {
 // The folder need not exist.
 ProfileRoot CurrentProfile();
 
+// $HOME, else the home folder of the user database; $USER, else the user database's name.
+std::string HomeFolder();
+std::string UserName();
+
 // Windows-form path to host path. Absolute Windows paths under the profile's drive map below
 // driveRoot; others under the profile folder's Windows path map below hostFolder. When the exact
 // host path does not exist, each component is matched case-insensitively against the folder's

@@ -35,6 +35,12 @@ TEST(PathMapper, ProfileComesFromTheEnvironment) {
     EXPECT_EQ(fromProfile.hostFolder, fs::path("/mnt/disk/Users/Alice/"));
     EXPECT_EQ(fromProfile.windowsFolder, "C:\\Users\\Alice");
     EXPECT_TRUE(fromProfile.driveRoot.empty());
+    // A Wine prefix's user folder named as the profile reads as the prefix would.
+    env.set("ZEZUVUR_PROFILE", "/opt/game/drive_c/users/steamuser");
+    ProfileRoot fromPrefixUser = platform::CurrentProfile();
+    EXPECT_EQ(fromPrefixUser.hostFolder, fs::path("/opt/game/drive_c/users/steamuser"));
+    EXPECT_EQ(fromPrefixUser.windowsFolder, "C:\\users\\steamuser");
+    EXPECT_EQ(fromPrefixUser.driveRoot, fs::path("/opt/game/drive_c"));
     env.set("ZEZUVUR_PROFILE", ".");
     EXPECT_EQ(platform::CurrentProfile().windowsFolder,
               "C:\\Users\\" + fs::current_path().filename().string());

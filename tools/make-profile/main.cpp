@@ -3,6 +3,7 @@
 // and history in proportion, and small real cached files. The same seed gives the same bytes.
 
 #include "Images.h"
+#include "platform/ProgramInfo.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <algorithm>
@@ -34,11 +35,38 @@ struct Options {
     std::string folder;
 };
 
+constexpr const char* kHelp =
+    "usage: make-profile --entries N [--sites S] [--seed K] [--layout wine8|vista|xp]\n"
+    "                    [--signature windows|wine] [--no-files] DIR\n"
+    "       make-profile --help | --version\n"
+    "\n"
+    "Writes a Windows user-profile folder with a made-up URL cache, for demonstrations and\n"
+    "benchmarks: a few big sites and a long tail, the file-type mix of real caches, cookies\n"
+    "and history, and the cached files themselves. The same arguments give the same bytes.\n"
+    "\n"
+    "Arguments:\n"
+    "  DIR              the profile folder to write; its name is the user name\n"
+    "\n"
+    "Options:\n"
+    "  --entries N      cached-content entries (default 1000); a tenth as many cookies and a\n"
+    "                   quarter as many history entries come with them\n"
+    "  --sites S        how many sites the entries spread over, at least 1 (default: N/20,\n"
+    "                   between 1 and 5000)\n"
+    "  --seed K         the seed of the made-up data (default 1)\n"
+    "  --layout L       the folder layout: wine8, vista (default) or xp\n"
+    "  --signature S    the container signature: windows or wine (default: wine for the\n"
+    "                   wine8 layout, else windows)\n"
+    "  --no-files       write the containers only, without the cached files\n"
+    "  --help           print this help and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the profile was written\n"
+    "  1  the profile could not be written\n"
+    "  2  a bad argument\n";
+
 void printUsage() {
-    std::fputs("usage: make-profile --entries N [--sites S] [--seed K] [--layout wine8|vista|xp]\n"
-               "                    [--signature windows|wine] [--no-files] DIR\n"
-               "  DIR is the user-profile folder to write (its name is the user name).\n",
-               stderr);
+    std::fputs(kHelp, stderr);
 }
 
 std::optional<std::uint64_t> parseCount(const char* text) {
@@ -482,6 +510,8 @@ Counts writeProfile(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (auto answered = platform::AnswerHelpOrVersion(argc, argv, "make-profile", kHelp))
+        return *answered;
     auto options = parseArguments(argc, argv);
     if (!options) {
         printUsage();

@@ -4,6 +4,7 @@
 
 #include "platform/LastError.h"
 #include "platform/PathMapper.h"
+#include "platform/ProgramInfo.h"
 #include "platform/UrlCacheApi.h"
 
 #include <array>
@@ -27,10 +28,38 @@ struct Options {
     std::optional<std::string> pattern; // none: every container
 };
 
+constexpr const char* kHelp =
+    "usage: urlcache-dump [--profile DIR] [PATTERN]\n"
+    "       urlcache-dump --help | --version\n"
+    "\n"
+    "Prints every entry of the URL cache of a Windows user profile, one line each, as the\n"
+    "cache calls deliver them. The columns, tab-separated: URL, local file, entry type, use\n"
+    "count, hit rate, size (low, high), last-modified, last-access, expiry and last-sync\n"
+    "times, header size, file extension, exemption period. Text is printed as stored; a\n"
+    "missing one prints as nothing. The cache is only read.\n"
+    "\n"
+    "Arguments:\n"
+    "  PATTERN        the search pattern: \"\" content, \"Cookie:\" cookies, \"Visited:\"\n"
+    "                 history; none: every container\n"
+    "\n"
+    "Options:\n"
+    "  --profile DIR  read the Windows user-profile folder DIR (default: ZEZUVUR_PROFILE,\n"
+    "                 else the Wine prefix's user folder)\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  ZEZUVUR_PROFILE  the profile folder to read when --profile is not given\n"
+    "  WINEPREFIX       the Wine prefix whose drive_c/users/$USER is read otherwise\n"
+    "                   (default: ~/.wine)\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the entries were printed\n"
+    "  1  the enumeration failed or the output could not be written\n"
+    "  2  a bad argument, or no such profile folder\n";
+
 void printUsage() {
-    std::fputs("usage: urlcache-dump [--profile DIR] [PATTERN]\n"
-               "  PATTERN: \"\" content, \"Cookie:\", \"Visited:\"; none: every container\n",
-               stderr);
+    std::fputs(kHelp, stderr);
 }
 
 std::optional<Options> parseArguments(int argc, char** argv) {
@@ -216,6 +245,8 @@ win::DWORD dumpEntries(const char* pattern, Output& out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (auto answered = platform::AnswerHelpOrVersion(argc, argv, "urlcache-dump", kHelp))
+        return *answered;
     auto options = parseArguments(argc, argv);
     if (!options) {
         printUsage();

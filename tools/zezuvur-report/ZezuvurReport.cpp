@@ -6,6 +6,7 @@
 #include "analysis/CountLines.h"
 #include "analysis/ManySites.h"
 #include "platform/PathMapper.h"
+#include "platform/ProgramInfo.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,13 +29,35 @@ struct Options {
     std::vector<std::string> sites;
 };
 
+constexpr const char* kHelp =
+    "usage: zezuvur-report [--profile DIR] [--sites-only] [--site NAME]...\n"
+    "       zezuvur-report --help | --version\n"
+    "\n"
+    "Does the window's start-up work without a window and prints what it would show: the\n"
+    "site list, the totals line, and for each site the items of its six tabs and its count\n"
+    "line. One line per item: a tag (site, total, select, pages, images, other, media,\n"
+    "cookies, history, current), a tab, the text as stored. The cache is only read.\n"
+    "\n"
+    "Options:\n"
+    "  --profile DIR  read the URL cache of this Windows user-profile folder\n"
+    "                 (default: ZEZUVUR_PROFILE, else the Wine prefix's user folder)\n"
+    "  --sites-only   print only the site list and the totals line\n"
+    "  --site NAME    report this site (repeatable); default: every listed site\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  ZEZUVUR_PROFILE  the profile folder to read when --profile is not given\n"
+    "  WINEPREFIX       the Wine prefix whose drive_c/users/$USER is read otherwise\n"
+    "                   (default: ~/.wine)\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the report was printed\n"
+    "  1  the cache could not be read or the report not written\n"
+    "  2  a bad argument, or no such profile folder\n";
+
 void PrintUsage(std::FILE* to) {
-    std::fputs("usage: zezuvur-report [--profile DIR] [--sites-only] [--site NAME]...\n"
-               "  --profile DIR  read the URL cache of this Windows user-profile folder\n"
-               "                 (default: ZEZUVUR_PROFILE, else the Wine prefix's user folder)\n"
-               "  --sites-only   print only the site list and the totals line\n"
-               "  --site NAME    report this site (repeatable); default: every listed site\n",
-               to);
+    std::fputs(kHelp, to);
 }
 
 // Nullopt after a usage error has been reported.
@@ -150,6 +173,8 @@ int Run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (auto answered = platform::AnswerHelpOrVersion(argc, argv, "zezuvur-report", kHelp))
+        return *answered;
     bool helpShown = false;
     const std::optional<Options> options = ParseArguments(argc, argv, helpShown);
     if (!options) {
