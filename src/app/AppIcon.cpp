@@ -1,13 +1,25 @@
 #include "app/AppIcon.h"
 
+#include <QString>
+
 namespace {
-#include "app/zezuvur.xpm"
+
+constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+constexpr int kSplashPictureSize = 48;
+
+QString IconResource(int size) {
+    return QStringLiteral(":/icons/zezuvur-%1.png").arg(size);
 }
 
+} // namespace
+
 QPixmap ApplicationPixmap() {
-    return QPixmap(zezuvur_xpm);
+    return QPixmap(IconResource(kSplashPictureSize));
 }
 
 QIcon ApplicationIcon() {
-    return QIcon(ApplicationPixmap());
+    QIcon icon;
+    for (const int size : kIconSizes)
+        icon.addFile(IconResource(size), QSize(size, size));
+    return icon;
 }

@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
         QApplication::setApplicationName(QString::fromLatin1(desktop::kApplicationTitle));
         QApplication::setApplicationVersion(QString::fromLatin1(zezuvur::kVersion));
         QApplication::setWindowIcon(ApplicationIcon());
+        // Wayland desktops take the window's icon from the menu entry of this name.
+        QApplication::setDesktopFileName(QStringLiteral("zezuvur"));
         if (SelectStartProfile(platform::profiles::RootsFromEnvironment(), &ChooseProfile)) {
             auto frmZezuvurMain = std::make_unique<TfrmZezuvurMain>();
             frmZezuvurMain->show();
