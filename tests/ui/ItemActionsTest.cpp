@@ -349,19 +349,4 @@ TEST_F(ItemActions, HostileFileNamesReachTheLauncherAsOneArgument) {
     }
 }
 
-TEST(FileContextMenu, DesktopCommandLinesGetTheFileAsOneArgument) {
-    const QString file = QStringLiteral("/tmp/$(touch pwned) %f \"q\".jpg");
-    const std::pair<const char*, QStringList> cases[] = {
-        {"viewer %f", {"viewer", file}},
-        {"viewer --open=%u --new", {"viewer", "--open=" + file, "--new"}},
-        {"'/opt/my viewer/run' %U %i %c", {"/opt/my viewer/run", file}},
-        {"viewer", {"viewer", file}},
-        {"viewer 100%% %F", {"viewer", "100%", file}},
-        {"viewer 'unclosed", {}},
-    };
-    for (const auto& [commandLine, expected] : cases)
-        EXPECT_EQ(desktop::ArgumentsForFile(QString::fromLatin1(commandLine), file), expected)
-            << commandLine;
-}
-
 } // namespace
