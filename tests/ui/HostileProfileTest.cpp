@@ -186,32 +186,6 @@ private:
     desktop::AppLaunchFunction previous_;
 };
 
-// Chooses the first action whose text starts with `choice` and records the texts of the menu.
-class MenuChooser {
-public:
-    explicit MenuChooser(QString choice = {})
-        : previous_(desktop::SetMenuExecFunction([this, choice](QMenu& menu, QPoint) {
-              QAction* chosen = nullptr;
-              texts.clear();
-              for (QAction* action : menu.actions()) {
-                  if (action->isSeparator())
-                      continue;
-                  texts << action->text();
-                  if (!chosen && !choice.isEmpty() && action->text().startsWith(choice))
-                      chosen = action;
-              }
-              return chosen;
-          })) {}
-    ~MenuChooser() { desktop::SetMenuExecFunction(previous_); }
-    MenuChooser(const MenuChooser&) = delete;
-    MenuChooser& operator=(const MenuChooser&) = delete;
-
-    QStringList texts;
-
-private:
-    desktop::MenuExecFunction previous_;
-};
-
 bool HasTextEditor() {
     GAppInfo* editor = g_app_info_get_default_for_type("text/plain", FALSE);
     if (editor)
@@ -305,13 +279,15 @@ TEST_F(HostileProfile, ProgramsScriptsAndLaunchersOpenOnlyAfterAConfirmationNami
         // The menu of a runnable file offers nothing that hands it to its handler.
         GioLaunchRecorder gio;
         LaunchRecorder launches;
-        MenuChooser menu(QStringLiteral("Open as &Text"));
+        MenuRecorder menu(QStringLiteral("Open as &Text"));
         ASSERT_TRUE(Menu());
-        const QString texts = menu.texts.join('|');
+        ASSERT_EQ(menu.menus.size(), 1u) << c.name;
+        const QString texts = menu.menus.back().join('|');
         EXPECT_THAT(texts.toStdString(), testing::EndsWith("Show in &Folder|&Copy Path"));
         if (c.type) {
             EXPECT_FALSE(texts.contains(QStringLiteral("Open with"))) << texts.toStdString();
-            EXPECT_FALSE(menu.texts.contains(QStringLiteral("&Open"))) << texts.toStdString();
+            EXPECT_FALSE(menu.menus.back().contains(QStringLiteral("&Open")))
+                << texts.toStdString();
             if (HasTextEditor()) {
                 ASSERT_EQ(gio.launches.size(), 1u) << c.name;
                 EXPECT_EQ(gio.launches[0].files,
@@ -347,7 +323,7 @@ TEST_F(HostileProfile, HostileNamesReachGioAsOneFileWithACleanSearchPath) {
         ASSERT_TRUE(Select(name)) << name;
         GioLaunchRecorder gio;
         LaunchRecorder launches;
-        MenuChooser menu(QStringLiteral("&Open"));
+        MenuRecorder menu(QStringLiteral("&Open"));
         ASSERT_TRUE(Menu());
         const QString file = Real(name);
         const QString folder = QFileInfo(file).path();
@@ -412,9 +388,10 @@ TEST_F(HostileProfile, NothingOutsideTheProfileIsShownOpenedOrSized) {
         LaunchRecorder launches;
         GioLaunchRecorder gio;
         Open();
-        MenuChooser menu;
+        MenuRecorder menu;
         EXPECT_TRUE(Menu()) << name;
-        EXPECT_EQ(menu.texts, QStringList{QStringLiteral("&Copy Path")}) << name;
+        ASSERT_EQ(menu.menus.size(), 1u) << name;
+        EXPECT_EQ(menu.menus.back(), QStringList{QStringLiteral("&Copy Path")}) << name;
         EXPECT_TRUE(launches.requests.empty()) << name;
         EXPECT_TRUE(gio.launches.empty()) << name;
         EXPECT_TRUE(confirm.asked.isEmpty()) << name;
@@ -431,7 +408,7 @@ TEST_F(HostileProfile, LookingAtFilesLeavesTheirAccessTimes) {
     ConfirmRecorder confirm(true);
     LaunchRecorder launches;
     GioLaunchRecorder gio;
-    MenuChooser menu;
+    MenuRecorder menu;
     for (const char* name : names) {
         ASSERT_TRUE(Select(name));
         frame.lbxImagesClick(nullptr);

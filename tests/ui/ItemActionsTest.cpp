@@ -86,31 +86,6 @@ void RequestMenu(QWidget* widget, QPoint at) {
     QApplication::sendEvent(widget, &request);
 }
 
-// Records every menu shown and chooses the action whose text starts with `choice`.
-class MenuRecorder {
-public:
-    explicit MenuRecorder(QString choice = {})
-        : previous_(desktop::SetMenuExecFunction([this, choice](QMenu& menu, QPoint) {
-              QStringList texts;
-              QAction* chosen = nullptr;
-              for (QAction* action : menu.actions()) {
-                  texts << action->text();
-                  if (!choice.isEmpty() && action->text().startsWith(choice))
-                      chosen = action;
-              }
-              menus.push_back(texts);
-              return chosen;
-          })) {}
-    ~MenuRecorder() { desktop::SetMenuExecFunction(previous_); }
-    MenuRecorder(const MenuRecorder&) = delete;
-    MenuRecorder& operator=(const MenuRecorder&) = delete;
-
-    std::vector<QStringList> menus;
-
-private:
-    desktop::MenuExecFunction previous_;
-};
-
 class ItemActions : public testing::Test {
 protected:
     void Load() {
