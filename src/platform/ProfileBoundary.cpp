@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -183,8 +184,10 @@ std::optional<std::uint64_t> SizeInsideProfile(const ProfileRoot& profile,
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::optional<FileHead> ReadHeadInsideProfile(const ProfileRoot& profile, const fs::path& hostPath,
-                                              std::size_t maxBytes) {
+namespace {
+
+std::optional<FileHead> readInsideProfile(const ProfileRoot& profile, const fs::path& hostPath,
+                                          std::size_t maxBytes, bool wholeOnly) {
     // A profile can hold a FIFO or a device under a cached file's name: opening one for reading
     // could block for good or act on the device, so the type is looked at before the open, and
     // what was opened must be the same file.
@@ -200,6 +203,8 @@ std::optional<FileHead> ReadHeadInsideProfile(const ProfileRoot& profile, const 
         return std::nullopt;
     FileHead head;
     head.size = static_cast<std::uint64_t>(opened.st_size);
+    if (wholeOnly && head.size > maxBytes)
+        return std::nullopt;
     head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(maxBytes, head.size)));
     std::size_t have = 0;
     while (have < head.bytes.size()) {
@@ -212,6 +217,21 @@ std::optional<FileHead> ReadHeadInsideProfile(const ProfileRoot& profile, const 
     }
     head.bytes.resize(have);
     return head;
+}
+
+} // namespace
+
+std::optional<FileHead> ReadHeadInsideProfile(const ProfileRoot& profile, const fs::path& hostPath,
+                                              std::size_t maxBytes) {
+    return readInsideProfile(profile, hostPath, maxBytes, false);
+}
+
+std::optional<std::string> ReadFileInsideProfile(const ProfileRoot& profile,
+                                                 const fs::path& hostPath, std::size_t maxBytes) {
+    auto whole = readInsideProfile(profile, hostPath, maxBytes, true);
+    if (!whole)
+        return std::nullopt;
+    return std::move(whole->bytes);
 }
 
 } // namespace platform

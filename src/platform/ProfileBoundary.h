@@ -70,6 +70,12 @@ std::optional<FileHead> ReadHeadInsideProfile(const ProfileRoot& profile,
                                               const std::filesystem::path& hostPath,
                                               std::size_t maxBytes);
 
+// The whole of a regular file inside the profile, read as ReadHeadInsideProfile reads; nullopt
+// also when the file is larger than `maxBytes` (nothing of it is read then).
+std::optional<std::string> ReadFileInsideProfile(const ProfileRoot& profile,
+                                                 const std::filesystem::path& hostPath,
+                                                 std::size_t maxBytes);
+
 // Tests run both ways of checking: false makes the resolve-and-compare way be used even where
 // the kernel could check. Returns the previous setting.
 bool SetKernelBoundaryCheckForTesting(bool allowed);

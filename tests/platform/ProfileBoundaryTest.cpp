@@ -91,6 +91,11 @@ TEST_P(BoundaryFixture, OnlyFilesThatReallyLieInsideCanBeReadSizedOrResolved) {
             EXPECT_FALSE(real) << c.path;
         }
     }
+    // A whole read is all or nothing: a file past the bound is not read at all.
+    EXPECT_EQ(platform::ReadFileInsideProfile(root, profile / "inside.txt", 12), "inside bytes");
+    EXPECT_FALSE(platform::ReadFileInsideProfile(root, profile / "inside.txt", 11));
+    EXPECT_EQ(platform::ReadHeadInsideProfile(root, profile / "inside.txt", 6)->bytes, "inside");
+    EXPECT_FALSE(platform::ReadFileInsideProfile(root, profile / "secret.txt", 100));
     // Folders have size 0; a FIFO is sized but never opened for reading.
     EXPECT_EQ(platform::SizeInsideProfile(root, profile / "sub"), 0u);
     EXPECT_FALSE(platform::SizeInsideProfile(root, profile / "root"));

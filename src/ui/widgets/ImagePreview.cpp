@@ -17,13 +17,11 @@ namespace {
 constexpr std::size_t kMaxPictureBytes = 64u << 20;
 
 // The picture file's bytes, read only from a regular file inside the profile (links resolved)
-// and only up to the bound; empty for anything else.
+// and only when it is within the bound; empty for anything else.
 QByteArray ReadPictureBytes(const QString& hostPath) {
-    const auto head = platform::ReadHeadInsideProfile(
+    const auto bytes = platform::ReadFileInsideProfile(
         platform::CurrentProfile(), QFile::encodeName(hostPath).toStdString(), kMaxPictureBytes);
-    if (!head || head->size > kMaxPictureBytes)
-        return {};
-    return QByteArray::fromStdString(head->bytes);
+    return bytes ? QByteArray::fromStdString(*bytes) : QByteArray();
 }
 
 } // namespace
