@@ -21,7 +21,11 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -297,6 +301,40 @@ TEST_F(HostileProfile, ProgramsScriptsAndLaunchersOpenOnlyAfterAConfirmationNami
         EXPECT_TRUE(launches.requests.empty()) << c.name;
     }
     EXPECT_TRUE(errors.boxes.empty());
+}
+
+// The box the user sees: Enter and Escape both leave the file unopened; only the Open button
+// opens it.
+TEST_F(HostileProfile, TheConfirmationBoxOpensNothingUnlessOpenIsChosen) {
+    ASSERT_TRUE(Select("setup[1].exe"));
+    const std::pair<const char*, std::size_t> answers[] = {
+        {"Return", 0}, {"Escape", 0}, {"Open", 1}};
+    for (const auto& [answer, expectedLaunches] : answers) {
+        LaunchRecorder launches;
+        QString shown;
+        // Answers the box as soon as it is up, however long that takes.
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&, answer = std::string(answer)] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answerer.stop();
+            shown = box->text();
+            if (answer == "Return")
+                QTest::keyClick(box, Qt::Key_Return);
+            else if (answer == "Escape")
+                QTest::keyClick(box, Qt::Key_Escape);
+            for (QAbstractButton* button : box->buttons()) {
+                if (answer == "Open" && button->text() == QStringLiteral("&Open"))
+                    button->click();
+            }
+        });
+        answerer.start(20);
+        Open();
+        EXPECT_THAT(shown.toStdString(), testing::HasSubstr("application/x-ms-dos-executable"))
+            << answer;
+        EXPECT_EQ(launches.requests.size(), expectedLaunches) << answer;
+    }
 }
 
 TEST_F(HostileProfile, HistoryOpensOnlyWebAddresses) {

@@ -83,7 +83,8 @@ void AddOpenActions(MenuBuilder& menu, const TCachedFile& file,
     if (file.type.runnable) {
         // Only as text: the editor shows the bytes and runs nothing.
         AppInfoPtr editor(g_app_info_get_default_for_type("text/plain", FALSE));
-        if (!editor)
+        const char* commandLine = editor ? g_app_info_get_commandline(editor.get()) : nullptr;
+        if (!commandLine || IsRunnerCommand(commandLine))
             return;
         menu.add(
             QStringLiteral("Open as &Text with %1").arg(NameOf(editor.get())),
