@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 
 #include <memory>
 
@@ -143,8 +144,9 @@ TFileType GuessFileType(const char* name, const QByteArray* head) {
     TFileType guessed;
     GText mime(type ? g_content_type_get_mime_type(type.get()) : nullptr);
     guessed.mime = mime ? QByteArray(mime.get()) : QByteArray("application/octet-stream");
-    GText description(type ? g_content_type_get_description(type.get()) : nullptr);
-    guessed.description = description ? QString::fromUtf8(description.get()) : QString();
+    // Qt reads the same MIME database; GIO's own description lookup keeps memory it never frees.
+    guessed.description =
+        QMimeDatabase().mimeTypeForName(QString::fromLatin1(guessed.mime)).comment();
     guessed.runnable = type && IsRunnableType(type.get());
     return guessed;
 }
