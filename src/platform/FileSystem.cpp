@@ -1,23 +1,19 @@
 #include "platform/FileSystem.h"
 
 #include "platform/PathMapper.h"
-
-#include <sys/stat.h>
+#include "platform/ProfileBoundary.h"
 
 namespace platform {
 
-// A stat never waits for a removable drive or asks the user anything, so nothing here can block
-// on a dialog. A folder reports size 0, as a directory listing would.
+// Nothing here waits for a removable drive, asks the user anything or reads a byte of the file.
+// A folder reports size 0, as a directory listing would; a file that lies outside the profile
+// once its links are resolved is not there.
 std::optional<std::uint64_t> FileSizeOfWindowsPath(std::string_view windowsPath) {
-    const std::optional<std::filesystem::path> hostPath = HostPathFromWindows(windowsPath);
+    const ProfileRoot profile = CurrentProfile();
+    const std::optional<std::filesystem::path> hostPath = HostPathFromWindows(profile, windowsPath);
     if (!hostPath)
         return std::nullopt;
-    struct stat info {};
-    if (::stat(hostPath->c_str(), &info) != 0)
-        return std::nullopt;
-    if (S_ISDIR(info.st_mode))
-        return 0;
-    return static_cast<std::uint64_t>(info.st_size);
+    return SizeInsideProfile(profile, *hostPath);
 }
 
 } // namespace platform

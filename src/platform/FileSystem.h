@@ -11,7 +11,7 @@
 namespace platform {
 
 // The size of the file (or folder entry) that the Windows-form path names, or nullopt when
-// there is none.
+// there is none or it lies outside the profile once symbolic links are resolved.
 std::optional<std::uint64_t> FileSizeOfWindowsPath(std::string_view windowsPath);
 
 } // namespace platform

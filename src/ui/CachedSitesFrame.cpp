@@ -300,17 +300,13 @@ void TframeCachedSites::OpenSelFile(QObject*) {
             return;
         const std::string& text = Boxes[category]->Item(index);
         const auto at = text.find('@');
-        desktop::OpenDocument(at == std::string::npos ? std::string_view(text)
-                                                      : std::string_view(text).substr(at + 1));
+        desktop::OpenWebAddress(at == std::string::npos ? std::string_view(text)
+                                                        : std::string_view(text).substr(at + 1));
         return;
     }
     const std::string path = SelectedFile(page);
-    if (path.empty())
-        return;
-    const auto cut = path.find_last_of("\\:");
-    const std::string directory =
-        cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    desktop::OpenCachedFile(path, directory);
+    if (!path.empty())
+        desktop::OpenCachedFile(path);
 }
 
 void TframeCachedSites::lbxImagesContextPopup(QObject*, QPoint MousePos, bool& Handled) {

@@ -151,7 +151,8 @@ void SelectSite(TframeCachedSites& frame, const std::string& site) {
 
 // Bytes that are no character of the code page (here 932) show as U+FFFD, control characters as
 // they are; a line end inside a stored name splits it into two items, because the lists travel as
-// lines: the part after the line end is past the site's count and opens nothing.
+// lines: the part before the line end names no file, the part after it is past the site's count,
+// and neither opens anything.
 TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
     TfrmZezuvurMain window;
     TframeCachedSites& frame = *window.frameSites;
@@ -193,9 +194,8 @@ TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
         frame.lbxPages->SetItemIndex(item);
         LaunchRecorder launches;
         frame.OpenSelFile(frame.lbxPages);
-        EXPECT_EQ(launches.requests.size(), item == 0 ? 1u : 0u) << item;
-        for (const auto& request : launches.requests)
-            EXPECT_EQ(request.arguments.size(), 1);
+        // The first part names no file that exists; the second is past the site's count.
+        EXPECT_TRUE(launches.requests.empty()) << item;
     }
     EXPECT_TRUE(errors.boxes.empty());
 }

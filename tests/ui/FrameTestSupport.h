@@ -1,14 +1,16 @@
 #pragma once
 // What the window tests share: a QApplication for the whole binary, a profile with two sites,
-// and recorders in place of the launcher and the error box.
+// and recorders in place of the launcher, the file menu and the error box.
 
 #include "platform/desktop/ErrorReport.h"
+#include "platform/desktop/FileContextMenu.h"
 #include "platform/desktop/ProcessLauncher.h"
 #include "support/TempProfile.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -99,6 +101,34 @@ public:
 
 private:
     desktop::LaunchFunction previous_;
+};
+
+// Records every menu shown (the texts of its actions, separators left out) and chooses the first
+// action whose text starts with `choice`.
+class MenuRecorder {
+public:
+    explicit MenuRecorder(QString choice = {})
+        : previous_(desktop::SetMenuExecFunction([this, choice](QMenu& menu, QPoint) {
+              QStringList texts;
+              QAction* chosen = nullptr;
+              for (QAction* action : menu.actions()) {
+                  if (action->isSeparator())
+                      continue;
+                  texts << action->text();
+                  if (!chosen && !choice.isEmpty() && action->text().startsWith(choice))
+                      chosen = action;
+              }
+              menus.push_back(texts);
+              return chosen;
+          })) {}
+    ~MenuRecorder() { desktop::SetMenuExecFunction(previous_); }
+    MenuRecorder(const MenuRecorder&) = delete;
+    MenuRecorder& operator=(const MenuRecorder&) = delete;
+
+    std::vector<QStringList> menus;
+
+private:
+    desktop::MenuExecFunction previous_;
 };
 
 // Records error boxes instead of showing them.

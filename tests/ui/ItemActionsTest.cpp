@@ -86,31 +86,6 @@ void RequestMenu(QWidget* widget, QPoint at) {
     QApplication::sendEvent(widget, &request);
 }
 
-// Records every menu shown and chooses the action whose text starts with `choice`.
-class MenuRecorder {
-public:
-    explicit MenuRecorder(QString choice = {})
-        : previous_(desktop::SetMenuExecFunction([this, choice](QMenu& menu, QPoint) {
-              QStringList texts;
-              QAction* chosen = nullptr;
-              for (QAction* action : menu.actions()) {
-                  texts << action->text();
-                  if (!choice.isEmpty() && action->text().startsWith(choice))
-                      chosen = action;
-              }
-              menus.push_back(texts);
-              return chosen;
-          })) {}
-    ~MenuRecorder() { desktop::SetMenuExecFunction(previous_); }
-    MenuRecorder(const MenuRecorder&) = delete;
-    MenuRecorder& operator=(const MenuRecorder&) = delete;
-
-    std::vector<QStringList> menus;
-
-private:
-    desktop::MenuExecFunction previous_;
-};
-
 class ItemActions : public testing::Test {
 protected:
     void Load() {
@@ -347,21 +322,6 @@ TEST_F(ItemActions, HostileFileNamesReachTheLauncherAsOneArgument) {
         ASSERT_EQ(launches.requests.size(), 1u) << name;
         EXPECT_EQ(launches.requests[0].arguments, QStringList{file});
     }
-}
-
-TEST(FileContextMenu, DesktopCommandLinesGetTheFileAsOneArgument) {
-    const QString file = QStringLiteral("/tmp/$(touch pwned) %f \"q\".jpg");
-    const std::pair<const char*, QStringList> cases[] = {
-        {"viewer %f", {"viewer", file}},
-        {"viewer --open=%u --new", {"viewer", "--open=" + file, "--new"}},
-        {"'/opt/my viewer/run' %U %i %c", {"/opt/my viewer/run", file}},
-        {"viewer", {"viewer", file}},
-        {"viewer 100%% %F", {"viewer", "100%", file}},
-        {"viewer 'unclosed", {}},
-    };
-    for (const auto& [commandLine, expected] : cases)
-        EXPECT_EQ(desktop::ArgumentsForFile(QString::fromLatin1(commandLine), file), expected)
-            << commandLine;
 }
 
 } // namespace

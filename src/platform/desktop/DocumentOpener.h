@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 namespace desktop {
@@ -14,10 +15,23 @@ namespace desktop {
 // host path first; any other text is passed as it stands.
 void OpenDocument(std::string_view target);
 
+// Whether `text` is an absolute web address: http, https or ftp (any case), "//", a host, and no
+// control character or space around it.
+bool IsWebAddress(std::string_view text);
+
+// Opens `text` with the desktop's handler when it is a web address; anything else does nothing.
+// The text is never taken for a file path.
+void OpenWebAddress(std::string_view text);
+
 // Opens a cached file named by its Windows-form path with the program registered for its type,
-// in `windowsDirectory` (mapped too; empty or unmapped: no working directory). A path that does
-// not map onto this host opens nothing.
-void OpenCachedFile(std::string_view windowsPath, std::string_view windowsDirectory);
+// in the file's own folder. Only a regular file that lies inside the profile once links are
+// resolved is opened; a file whose type runs code is opened only when the user confirms it.
+void OpenCachedFile(std::string_view windowsPath);
+
+// Asks whether a file whose opening may run it should be opened anyway, naming its type; the
+// answer that opens nothing is the default. Tests replace it.
+using ConfirmRunFunction = std::function<bool(const QString& fileName, const QString& typeName)>;
+ConfirmRunFunction SetConfirmRunFunction(ConfirmRunFunction function); // null: a message box
 
 // The host path as the text Qt passes to a program (the bytes as the file system has them).
 QString HostPathText(const std::filesystem::path& hostPath);

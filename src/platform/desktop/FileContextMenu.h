@@ -1,12 +1,12 @@
 #pragma once
-// The desktop's actions for one file, offered as a context menu: open it with its default
+// The desktop's actions for one cached file, offered as a context menu: open it with its default
 // application, open it with each other application registered for its type, show it in its
-// folder, copy its path. Applications are found through GIO; whatever runs is started through
-// the process launcher with the file as one argument.
+// folder, copy its path. Applications are found and started through GIO with the file as a
+// GFile. A file whose type runs code gets only harmless actions: open it as plain text in the
+// text editor, show it in its folder, copy its path. A file that is missing, or lies outside the
+// profile once links are resolved, only has its path to copy.
 
 #include <QPoint>
-#include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <string_view>
@@ -26,11 +26,5 @@ bool ShowFileContextMenu(QWidget* owner, std::string_view windowsPath, QPoint cl
 // it so that no menu blocks.
 using MenuExecFunction = std::function<QAction*(QMenu& menu, QPoint globalPos)>;
 MenuExecFunction SetMenuExecFunction(MenuExecFunction function); // null: QMenu::exec
-
-// The argument vector (program first) that runs a desktop-entry command line on `file`:
-// %f %F %u %U become the file, as one argument wherever they stand; %% becomes %; the other
-// field codes are dropped; without a file code the file is added at the end. Empty when the
-// command line cannot be parsed.
-QStringList ArgumentsForFile(const QString& commandLine, const QString& file);
 
 } // namespace desktop

@@ -1,7 +1,8 @@
 #pragma once
 // Every program the window starts goes through here: always as a program and an argument
 // vector, never as a shell command line, and detached, so the window neither waits for nor
-// tracks what it started. Tests replace the launch function to record what would run.
+// tracks what it started. The program is found in, and started with, a search path of absolute
+// folders only. Tests replace the launch function to record what would run.
 
 #include <QString>
 #include <QStringList>

@@ -1,11 +1,30 @@
 #include "ui/widgets/ImagePreview.h"
 
-#include <QFileInfo>
+#include "platform/PathMapper.h"
+#include "platform/ProfileBoundary.h"
+
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QMovie>
 #include <QPainter>
 
 namespace widgets {
+
+namespace {
+
+// Larger cached pictures are not shown: the preview would hold them whole.
+constexpr std::size_t kMaxPictureBytes = 64u << 20;
+
+// The picture file's bytes, read only from a regular file inside the profile (links resolved)
+// and only when it is within the bound; empty for anything else.
+QByteArray ReadPictureBytes(const QString& hostPath) {
+    const auto bytes = platform::ReadFileInsideProfile(
+        platform::CurrentProfile(), QFile::encodeName(hostPath).toStdString(), kMaxPictureBytes);
+    return bytes ? QByteArray::fromStdString(*bytes) : QByteArray();
+}
+
+} // namespace
 
 TImagePreview::TImagePreview(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
@@ -19,6 +38,7 @@ void TImagePreview::StopMovie() {
         FMovie->stop();
         FMovie.reset();
     }
+    FMovieSource.reset();
 }
 
 void TImagePreview::ShowFrame(const QImage& frame) {
@@ -30,16 +50,21 @@ void TImagePreview::Navigate(const QString& hostPath) {
     StopMovie();
     FLocation = hostPath;
     FFrame = QImage();
-    const QFileInfo info(hostPath);
-    if (!info.isFile() || !info.isReadable()) {
+    const QByteArray bytes = ReadPictureBytes(hostPath);
+    if (bytes.isEmpty()) {
         update();
         return;
     }
-    QImageReader reader(hostPath);
+    QBuffer source;
+    source.setData(bytes);
+    QImageReader reader(&source);
     reader.setDecideFormatFromContent(true);
     if (reader.supportsAnimation() && reader.imageCount() != 1) {
-        auto movie = std::make_unique<QMovie>(hostPath);
+        auto movieSource = std::make_unique<QBuffer>();
+        movieSource->setData(bytes);
+        auto movie = std::make_unique<QMovie>(movieSource.get());
         if (movie->isValid()) {
+            FMovieSource = std::move(movieSource);
             FMovie = std::move(movie);
             connect(FMovie.get(), &QMovie::frameChanged, this,
                     [this](int) { ShowFrame(FMovie->currentImage()); });

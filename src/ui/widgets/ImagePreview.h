@@ -1,5 +1,6 @@
 #pragma once
-// The image view under the Images list. It decodes local image files only: it opens no
+// The image view under the Images list. It decodes cached image files only, read through the
+// profile boundary (a file outside the profile shows nothing): it opens no
 // network connection, runs no script and has no active content. A picture is fitted to the view
 // with its aspect kept; an animated picture plays; a file it cannot decode shows a neutral,
 // empty view.
@@ -10,6 +11,7 @@
 
 #include <memory>
 
+class QBuffer;
 class QMovie;
 
 namespace widgets {
@@ -37,6 +39,7 @@ private:
 
     QString FLocation;
     QImage FFrame;
+    std::unique_ptr<QBuffer> FMovieSource; // the bytes the movie plays; outlives it
     std::unique_ptr<QMovie> FMovie;
 };
 
