@@ -51,14 +51,57 @@ TFileKind GetFileKind(std::string_view FileName) {
     return fkOther;
 }
 
+namespace {
+
+// An item may itself hold a CR or an LF (a stored name or address can hold anything). Inside the
+// text such a byte travels as a NUL followed by a letter, and a NUL as two NULs: the line ends
+// stay the item separators and every item comes back whole.
+constexpr char kInLineMark = '\0';
+
+void AppendItem(std::string& text, std::string_view item) {
+    if (item.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) {
+        text.append(item);
+        return;
+    }
+    for (const char c : item) {
+        if (c == '\r' || c == '\n' || c == kInLineMark) {
+            text += kInLineMark;
+            text += c == '\r' ? 'r' : c == '\n' ? 'n' : kInLineMark;
+        } else {
+            text += c;
+        }
+    }
+}
+
+std::string ItemOf(std::string_view line) {
+    if (line.find(kInLineMark) == std::string_view::npos)
+        return std::string(line);
+    std::string item;
+    item.reserve(line.size());
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c != kInLineMark || i + 1 == line.size()) {
+            item += c;
+            continue;
+        }
+        const char code = line[++i];
+        item += code == 'r' ? '\r' : code == 'n' ? '\n' : kInLineMark;
+    }
+    return item;
+}
+
+} // namespace
+
 std::string JoinLines(const std::vector<std::string_view>& lines) {
     std::size_t length = 0;
     for (std::string_view line : lines)
         length += line.size() + 2;
     std::string text;
     text.reserve(length);
-    for (std::string_view line : lines)
-        text.append(line).append("\r\n");
+    for (std::string_view line : lines) {
+        AppendItem(text, line);
+        text.append("\r\n");
+    }
     return text;
 }
 
@@ -68,10 +111,10 @@ std::vector<std::string> SplitLines(std::string_view text) {
     while (start < text.size()) {
         const std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
+            lines.push_back(ItemOf(text.substr(start)));
             break;
         }
-        lines.emplace_back(text.substr(start, end - start));
+        lines.push_back(ItemOf(text.substr(start, end - start)));
         start = end + 1;
         if (text[end] == '\r' && start < text.size() && text[start] == '\n')
             ++start;
@@ -90,9 +133,25 @@ TCacheAnalyzer::~TCacheAnalyzer() {
     FCache->SetOnEntry(nullptr);
 }
 
+void TCacheAnalyzer::StartReading() {
+    FEntriesRead = 0;
+    FCancelled = false;
+}
+
+bool TCacheAnalyzer::KeepReading() {
+    constexpr std::size_t kProgressEvery = 256;
+    ++FEntriesRead;
+    if (!FCancelled && FProgress && FEntriesRead % kProgressEvery == 0)
+        FCancelled = !FProgress(FEntriesRead);
+    return !FCancelled;
+}
+
 void TCacheAnalyzer::Analyze() {
     ClearLists();
+    StartReading();
     for (TSearchPattern pattern : {spCookies, spHistory, spUrl}) {
+        if (FCancelled)
+            break;
         FCache->SetSearchPattern(pattern);
         FCache->RetrieveEntries(0);
     }
@@ -104,8 +163,10 @@ void TCacheAnalyzer::Analyze() {
     TotalMedia = static_cast<std::int32_t>(FMedia.size());
 }
 
-void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& /*Cancel*/) {
+void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& Cancel) {
     AddEntry(FCache->EntryInfo(), FCache->SearchPattern());
+    if (!KeepReading())
+        Cancel = true;
 }
 
 TCacheAnalyzer::TCategoryStore TCacheAnalyzer::StoreFor(const TEntryInfo& Info,

@@ -6,7 +6,9 @@
 #include "analysis/UrlText.h"
 #include "cache/IECache.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,9 +33,11 @@ std::string ExtractSiteName(std::string_view URL);
 // the size); -1 when there is no such file.
 std::int32_t GetLocalFileSize(std::string_view FileName);
 
-// Lists of texts travel as one text: each item followed by CR LF.
+// Lists of texts travel as one text: each item followed by CR LF. A CR, LF or NUL inside an item
+// is carried as NUL and a letter, so that the item stays one.
 std::string JoinLines(const std::vector<std::string_view>& lines);
-// Splits at CR, LF or CR LF; the final line end adds no item; an empty text gives none.
+// Splits at CR, LF or CR LF; the final line end adds no item; an empty text gives none. Gives
+// back the items that JoinLines was given.
 std::vector<std::string> SplitLines(std::string_view text);
 
 class TCacheAnalyzer : public TObject {
@@ -49,6 +53,14 @@ public:
     // The distinct site names of the cached-content entries, sorted, as CR LF text. Runs its
     // own pass over the cache; independent of Analyze.
     std::string GetSiteList();
+
+    // Asked now and then while GetSiteList or Analyze reads the cache (every few hundred
+    // entries), with the number of entries that call has read so far. Returning false stops the
+    // reading there: the call's result holds what was read before, and Cancelled() is true
+    // until the next call of either.
+    using TProgress = std::function<bool(std::size_t EntriesRead)>;
+    void SetProgress(TProgress Progress) { FProgress = std::move(Progress); }
+    bool Cancelled() const { return FCancelled; }
 
     // Per-site queries over the snapshot: the matching lines as CR LF text; each sets its own
     // counter to the number of lines.
@@ -108,6 +120,9 @@ private:
     };
     TCategoryStore StoreFor(const TEntryInfo& Info, TSearchPattern Pattern);
     void ClearLists();
+    void StartReading();
+    // Counts one entry read; false once the reading is to stop.
+    bool KeepReading();
 
     TEntryList FImages;
     TEntryList FPages;
@@ -123,4 +138,7 @@ private:
     TUrlText FHistoryUrls;
     std::unique_ptr<std::vector<std::string>> FSiteUrls; // exists only while GetSiteList runs
     std::unique_ptr<TIECache> FCache;
+    TProgress FProgress;
+    std::size_t FEntriesRead = 0;
+    bool FCancelled = false;
 };

@@ -232,8 +232,18 @@ void TframeCachedSites::InitFrame() {
 }
 
 void TframeCachedSites::LoadSites() {
+    struct TProgressLent {
+        TCacheAnalyzer& Borrower;
+        ~TProgressLent() { Borrower.SetProgress(nullptr); }
+    } lent{*Analyzer};
+    Analyzer->SetProgress(FLoadProgress);
     lbxSites->Assign(SplitLines(Analyzer->GetSiteList()));
-    Analyzer->Analyze();
+    FLoadCancelled = Analyzer->Cancelled();
+    // Stopped while the sites were listed: the user wants no more reading, so no snapshot.
+    if (!FLoadCancelled) {
+        Analyzer->Analyze();
+        FLoadCancelled = Analyzer->Cancelled();
+    }
     if (lbxSites->Count() > 0)
         lbxSites->SetItemIndex(0);
     ShowSelectedSite();

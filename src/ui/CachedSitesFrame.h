@@ -36,6 +36,14 @@ public:
     void LoadSites();
     void DoneFrame();
 
+    // Asked now and then while LoadSites reads the cache (see TCacheAnalyzer::SetProgress);
+    // returning false stops the reading, and the frame shows what was read.
+    void SetLoadProgress(TCacheAnalyzer::TProgress Progress) {
+        FLoadProgress = std::move(Progress);
+    }
+    // Whether the last LoadSites was stopped that way.
+    bool LoadCancelled() const { return FLoadCancelled; }
+
     // Published components.
     QLabel* lblTotal;
     QLabel* lblCurrent;
@@ -89,4 +97,6 @@ private:
     std::vector<std::string> MediaPaths;
     std::vector<std::string> CookiePaths;
     std::unique_ptr<TCacheAnalyzer> Analyzer;
+    TCacheAnalyzer::TProgress FLoadProgress;
+    bool FLoadCancelled = false;
 };

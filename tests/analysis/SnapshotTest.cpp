@@ -86,6 +86,16 @@ TEST(TextListTest, JoinAndSplitAtLineEnds) {
         EXPECT_EQ(SplitLines(c.text), c.lines) << c.text;
 }
 
+// A stored name may hold line ends (and, built by hand, a NUL): the item still travels as one.
+TEST(TextListTest, ItemsHoldingLineEndsComeBackWhole) {
+    const std::vector<std::string> items = {"first\r\nsecond.htm",      "a\rb", "\n", "",
+                                            std::string("nul\0r\0", 7), "plain"};
+    const std::vector<std::string_view> views(items.begin(), items.end());
+    const std::string text = JoinLines(views);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << "one line end per item";
+    EXPECT_EQ(SplitLines(text), items);
+}
+
 struct Delivered {
     TSearchPattern pattern;
     std::string url;

@@ -1,11 +1,14 @@
 // zezuvur-report: the program's start-up work without a window. Lists the sites, the totals
 // line, and for each site what its six tabs and its count line would show, one tab-separated
-// line per item, bytes as stored.
+// line per item, bytes as stored but for control characters, which are escaped (see
+// platform/TextEscape.h), so that no stored text can break a line or reach the terminal.
 
 #include "analysis/CacheAnalyzer.h"
 #include "analysis/CountLines.h"
 #include "analysis/ManySites.h"
 #include "platform/PathMapper.h"
+#include "platform/TextEscape.h"
+#include "platform/urlcache/SkippedContainers.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +36,12 @@ void PrintUsage(std::FILE* to) {
                "  --profile DIR  read the URL cache of this Windows user-profile folder\n"
                "                 (default: ZEZUVUR_PROFILE, else the Wine prefix's user folder)\n"
                "  --sites-only   print only the site list and the totals line\n"
-               "  --site NAME    report this site (repeatable); default: every listed site\n",
+               "  --site NAME    report this site (repeatable); default: every listed site\n"
+               "Prints one tab-separated line per item. In its texts a control character (bytes\n"
+               "0x00-0x1F, 0x7F) is written \\xHH, and a backslash that would start such an\n"
+               "escape (before a backslash, a control character or x and two hex digits) is\n"
+               "written \\\\; every other byte is printed as stored. Containers skipped for their\n"
+               "size or number are named on stderr.\n",
                to);
 }
 
@@ -80,7 +88,12 @@ public:
     ~TReport() { Flush(); }
 
     void Line(std::string_view tag, std::string_view text) {
-        FBuffer.append(tag).append(1, '\t').append(text).append(1, '\n');
+        FBuffer.append(tag).append(1, '\t');
+        if (platform::NeedsEscaping(text))
+            FBuffer.append(platform::EscapeControlCharacters(text));
+        else
+            FBuffer.append(text);
+        FBuffer.append(1, '\n');
         if (FBuffer.size() >= kFlushAt)
             Flush();
     }
@@ -140,6 +153,10 @@ int Run(const Options& options) {
     report.Line("total", sites.empty() ? std::string() : FormatTotalLine(analyzer));
     if (!options.sitesOnly)
         ReportSites(analyzer, options.sites.empty() ? sites : options.sites, report);
+    for (const auto& skipped : platform::urlcache::TakeSkippedContainers())
+        std::fprintf(stderr, "zezuvur-report: skipped %s: it %s\n",
+                     platform::EscapeControlCharacters(skipped.indexFile.string()).c_str(),
+                     skipped.reason.c_str());
     if (!report.Flush()) {
         std::perror("zezuvur-report: writing the report");
         return kExitFailure;

@@ -4,6 +4,7 @@
 // of date).
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <utility>
@@ -40,8 +41,15 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted).
-// Nullopt for a missing or unreadable file, a folder or anything else that is not a regular file.
+// The largest container read, 512 MiB: what one reaches with a few million entries, and about
+// three times that in memory once its entries are listed. A larger file is skipped and noted
+// (SkippedContainers.h). Sparse holes count towards the size but cost no memory.
+constexpr std::uint64_t kMaxContainerBytes = std::uint64_t{512} << 20;
+
+// The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted), only
+// its data regions: holes read as zeros without costing memory. Nullopt for a missing or
+// unreadable file, a folder or anything else that is not a regular file, a file without a
+// container's signature, and a container over kMaxContainerBytes (which is noted).
 std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path);
 
 } // namespace platform::urlcache

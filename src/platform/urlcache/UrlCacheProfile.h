@@ -8,11 +8,16 @@
 
 #include "platform/PathMapper.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace platform::urlcache {
+
+// A history folder holds a periodic container per day or week kept: a few dozen at most. Past
+// this many, only the latest are read and the others are noted as skipped (SkippedContainers.h).
+constexpr std::size_t kMaxPeriodicContainers = 64;
 
 enum class ContainerKind { Content, Cookies, History, PeriodicHistory };
 
