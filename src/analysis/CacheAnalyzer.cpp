@@ -58,8 +58,22 @@ namespace {
 // stay the item separators and every item comes back whole.
 constexpr char kInLineMark = '\0';
 
+// string_view::find is memchr, which looks at many bytes at once; find_first_of looks at one at a
+// time, which a list of megabyte-long items makes felt.
+bool HoldsByte(std::string_view text, char byte) {
+    return text.find(byte) != std::string_view::npos;
+}
+
+// The first CR or LF at or after `from`, npos when there is none.
+std::size_t FindLineEnd(std::string_view text, std::size_t from) {
+    const std::size_t lineFeed = text.find('\n', from);
+    const std::string_view before = text.substr(0, lineFeed);
+    const std::size_t carriageReturn = before.find('\r', from);
+    return carriageReturn != std::string_view::npos ? carriageReturn : lineFeed;
+}
+
 void AppendItem(std::string& text, std::string_view item) {
-    if (item.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) {
+    if (!HoldsByte(item, '\r') && !HoldsByte(item, '\n') && !HoldsByte(item, kInLineMark)) {
         text.append(item);
         return;
     }
@@ -74,7 +88,7 @@ void AppendItem(std::string& text, std::string_view item) {
 }
 
 std::string ItemOf(std::string_view line) {
-    if (line.find(kInLineMark) == std::string_view::npos)
+    if (!HoldsByte(line, kInLineMark))
         return std::string(line);
     std::string item;
     item.reserve(line.size());
@@ -109,7 +123,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
+        const std::size_t end = FindLineEnd(text, start);
         if (end == std::string_view::npos) {
             lines.push_back(ItemOf(text.substr(start)));
             break;

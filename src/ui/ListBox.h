@@ -13,7 +13,7 @@
 
 // What an item shows: enough for any name or address a person reads, and little enough that a
 // box of megabyte-long items still repaints at once.
-constexpr std::size_t kMaxShownBytes = 2000;
+constexpr std::size_t kMaxShownBytes = 512;
 
 // The shown text of an item: at most kMaxShownBytes of it, control characters escaped as the
 // tools escape them, an ellipsis where it was cut.

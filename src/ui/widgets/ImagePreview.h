@@ -51,6 +51,7 @@ public:
     // The file last asked for, and whether it could be decoded.
     const QString& Location() const { return FLocation; }
     bool HasPicture() const { return !FFrame.isNull(); }
+    QSize PictureSize() const { return FFrame.size(); }
     bool IsAnimated() const { return FMovie != nullptr; }
     // Whether the decode of the file last asked for is still running.
     bool IsDecoding() const { return FDecoding; }
