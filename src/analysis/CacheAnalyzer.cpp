@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 const char* const ImageExts[10] = {"gif", "jpg", "jpeg", "tif", "tiff",
                                    "xbm", "fif", "bmp",  "png", "ani"};
@@ -150,6 +151,7 @@ TCacheAnalyzer::~TCacheAnalyzer() {
 void TCacheAnalyzer::StartReading() {
     FEntriesRead = 0;
     FCancelled = false;
+    FOutOfMemory = false;
 }
 
 bool TCacheAnalyzer::KeepReading() {
@@ -158,6 +160,18 @@ bool TCacheAnalyzer::KeepReading() {
     if (!FCancelled && FProgress && FEntriesRead % kProgressEvery == 0)
         FCancelled = !FProgress(FEntriesRead);
     return !FCancelled;
+}
+
+void TCacheAnalyzer::KeepEntry(bool& Cancel, const std::function<void()>& keep) {
+    try {
+        keep();
+        if (!KeepReading())
+            Cancel = true;
+    } catch (const std::bad_alloc&) {
+        FOutOfMemory = true;
+        FCancelled = true;
+        Cancel = true;
+    }
 }
 
 void TCacheAnalyzer::Analyze() {
@@ -178,9 +192,7 @@ void TCacheAnalyzer::Analyze() {
 }
 
 void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& Cancel) {
-    AddEntry(FCache->EntryInfo(), FCache->SearchPattern());
-    if (!KeepReading())
-        Cancel = true;
+    KeepEntry(Cancel, [this] { AddEntry(FCache->EntryInfo(), FCache->SearchPattern()); });
 }
 
 TCacheAnalyzer::TCategoryStore TCacheAnalyzer::StoreFor(const TEntryInfo& Info,

@@ -61,6 +61,9 @@ public:
     using TProgress = std::function<bool(std::size_t EntriesRead)>;
     void SetProgress(TProgress Progress) { FProgress = std::move(Progress); }
     bool Cancelled() const { return FCancelled; }
+    // Whether the last GetSiteList or Analyze stopped because memory ran out: what was read
+    // before is kept, as after a cancel (Cancelled() is true too).
+    bool RanOutOfMemory() const { return FOutOfMemory; }
 
     // Per-site queries over the snapshot: the matching lines as CR LF text; each sets its own
     // counter to the number of lines.
@@ -123,6 +126,9 @@ private:
     void StartReading();
     // Counts one entry read; false once the reading is to stop.
     bool KeepReading();
+    // Runs `keep` for the current entry; memory running out stops the reading instead of
+    // ending it in an exception.
+    void KeepEntry(bool& Cancel, const std::function<void()>& keep);
 
     TEntryList FImages;
     TEntryList FPages;
@@ -141,4 +147,5 @@ private:
     TProgress FProgress;
     std::size_t FEntriesRead = 0;
     bool FCancelled = false;
+    bool FOutOfMemory = false;
 };

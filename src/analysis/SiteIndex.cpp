@@ -91,9 +91,7 @@ std::string ExtractSiteName(std::string_view URL) {
 }
 
 void TCacheAnalyzer::CollectSiteUrl(TObject* /*Sender*/, bool& Cancel) {
-    FSiteUrls->push_back(FCache->EntryInfo().SourceUrlName);
-    if (!KeepReading())
-        Cancel = true;
+    KeepEntry(Cancel, [this] { FSiteUrls->push_back(FCache->EntryInfo().SourceUrlName); });
 }
 
 std::string TCacheAnalyzer::GetSiteList() {

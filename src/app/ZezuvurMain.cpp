@@ -138,7 +138,10 @@ void TfrmZezuvurMain::FormCreate(QObject*) {
 
 void TfrmZezuvurMain::ShowLoadNotice() {
     QStringList lines;
-    if (frameSites->LoadCancelled())
+    if (frameSites->LoadOutOfMemory())
+        lines << QStringLiteral("Memory ran out while the cache was read: the lists show only "
+                                "what was read before.");
+    else if (frameSites->LoadCancelled())
         lines << QStringLiteral("Reading the cache was stopped: the lists show only what was "
                                 "read before.");
     const auto skipped = platform::urlcache::TakeSkippedContainers();

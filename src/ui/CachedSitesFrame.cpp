@@ -239,10 +239,12 @@ void TframeCachedSites::LoadSites() {
     Analyzer->SetProgress(FLoadProgress);
     lbxSites->Assign(SplitLines(Analyzer->GetSiteList()));
     FLoadCancelled = Analyzer->Cancelled();
-    // Stopped while the sites were listed: the user wants no more reading, so no snapshot.
+    FLoadOutOfMemory = Analyzer->RanOutOfMemory();
+    // Stopped while the sites were listed: no more reading, so no snapshot.
     if (!FLoadCancelled) {
         Analyzer->Analyze();
         FLoadCancelled = Analyzer->Cancelled();
+        FLoadOutOfMemory = Analyzer->RanOutOfMemory();
     }
     if (lbxSites->Count() > 0)
         lbxSites->SetItemIndex(0);

@@ -43,6 +43,8 @@ public:
     }
     // Whether the last LoadSites was stopped that way.
     bool LoadCancelled() const { return FLoadCancelled; }
+    // Whether it stopped because memory ran out (LoadCancelled() is true too).
+    bool LoadOutOfMemory() const { return FLoadOutOfMemory; }
 
     // Published components.
     QLabel* lblTotal;
@@ -99,4 +101,5 @@ private:
     std::unique_ptr<TCacheAnalyzer> Analyzer;
     TCacheAnalyzer::TProgress FLoadProgress;
     bool FLoadCancelled = false;
+    bool FLoadOutOfMemory = false;
 };

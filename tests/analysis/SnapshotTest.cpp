@@ -271,3 +271,53 @@ TEST_F(SnapshotTest, AnUnboundLibraryGivesAnEmptySnapshot) {
 }
 
 } // namespace
+
+namespace {
+
+// Reading can be stopped part way, by the caller or by memory running out: what was read before
+// is kept, and the analyzer says why it stopped.
+TEST(ReadingProgressTest, StoppingKeepsWhatWasReadAndSaysWhy) {
+    zz_test::TempProfile profile;
+    {
+        ProfileWriter writer(profile.folder(), Layout::Vista);
+        for (int i = 0; i < 600; ++i) {
+            Entry entry;
+            entry.url = "http://site" + std::to_string(i) + ".example/";
+            writer.add(ContainerKind::Content, entry);
+        }
+        writer.write();
+    }
+    struct Case {
+        const char* name;
+        TCacheAnalyzer::TProgress progress;
+        bool outOfMemory;
+    };
+    const Case cases[] = {
+        {"stopped", [](std::size_t) { return false; }, false},
+        {"out of memory", [](std::size_t) -> bool { throw std::bad_alloc(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TCacheAnalyzer analyzer;
+        std::vector<std::size_t> asked;
+        analyzer.SetProgress([&](std::size_t read) {
+            asked.push_back(read);
+            return c.progress(read);
+        });
+        EXPECT_EQ(SplitLines(analyzer.GetSiteList()).size(), 256u);
+        EXPECT_TRUE(analyzer.Cancelled());
+        EXPECT_EQ(analyzer.RanOutOfMemory(), c.outOfMemory);
+        analyzer.Analyze();
+        EXPECT_EQ(analyzer.TotalOther, 256);
+        EXPECT_EQ(asked, (std::vector<std::size_t>{256, 256}));
+        EXPECT_EQ(analyzer.RanOutOfMemory(), c.outOfMemory);
+
+        analyzer.SetProgress([](std::size_t) { return true; });
+        analyzer.Analyze();
+        EXPECT_EQ(analyzer.TotalOther, 600);
+        EXPECT_FALSE(analyzer.Cancelled());
+        EXPECT_FALSE(analyzer.RanOutOfMemory());
+    }
+}
+
+} // namespace
