@@ -62,7 +62,7 @@ TSplashWindow::TSplashWindow(const QPixmap& picture, const QString& text)
 bool TSplashWindow::ShowProgress(std::size_t entriesRead) {
     if (FSinceShown.elapsed() < kProgressIntervalMs)
         return !FCancelRequested;
-    showMessage(QStringLiteral("%1 entries read. Esc or Cancel stops here.")
+    showMessage(QStringLiteral("%1 entries read")
                     .arg(QLocale().toString(static_cast<qulonglong>(entriesRead))),
                 Qt::AlignBottom | Qt::AlignLeft);
     QApplication::processEvents();
