@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 const char* const ImageExts[10] = {"gif", "jpg", "jpeg", "tif", "tiff",
                                    "xbm", "fif", "bmp",  "png", "ani"};
@@ -51,14 +52,71 @@ TFileKind GetFileKind(std::string_view FileName) {
     return fkOther;
 }
 
+namespace {
+
+// An item may itself hold a CR or an LF (a stored name or address can hold anything). Inside the
+// text such a byte travels as a NUL followed by a letter, and a NUL as two NULs: the line ends
+// stay the item separators and every item comes back whole.
+constexpr char kInLineMark = '\0';
+
+// string_view::find is memchr, which looks at many bytes at once; find_first_of looks at one at a
+// time, which a list of megabyte-long items makes felt.
+bool HoldsByte(std::string_view text, char byte) {
+    return text.find(byte) != std::string_view::npos;
+}
+
+// The first CR or LF at or after `from`, npos when there is none.
+std::size_t FindLineEnd(std::string_view text, std::size_t from) {
+    const std::size_t lineFeed = text.find('\n', from);
+    const std::string_view before = text.substr(0, lineFeed);
+    const std::size_t carriageReturn = before.find('\r', from);
+    return carriageReturn != std::string_view::npos ? carriageReturn : lineFeed;
+}
+
+void AppendItem(std::string& text, std::string_view item) {
+    if (!HoldsByte(item, '\r') && !HoldsByte(item, '\n') && !HoldsByte(item, kInLineMark)) {
+        text.append(item);
+        return;
+    }
+    for (const char c : item) {
+        if (c == '\r' || c == '\n' || c == kInLineMark) {
+            text += kInLineMark;
+            text += c == '\r' ? 'r' : c == '\n' ? 'n' : kInLineMark;
+        } else {
+            text += c;
+        }
+    }
+}
+
+std::string ItemOf(std::string_view line) {
+    if (!HoldsByte(line, kInLineMark))
+        return std::string(line);
+    std::string item;
+    item.reserve(line.size());
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c != kInLineMark || i + 1 == line.size()) {
+            item += c;
+            continue;
+        }
+        const char code = line[++i];
+        item += code == 'r' ? '\r' : code == 'n' ? '\n' : kInLineMark;
+    }
+    return item;
+}
+
+} // namespace
+
 std::string JoinLines(const std::vector<std::string_view>& lines) {
     std::size_t length = 0;
     for (std::string_view line : lines)
         length += line.size() + 2;
     std::string text;
     text.reserve(length);
-    for (std::string_view line : lines)
-        text.append(line).append("\r\n");
+    for (std::string_view line : lines) {
+        AppendItem(text, line);
+        text.append("\r\n");
+    }
     return text;
 }
 
@@ -66,12 +124,12 @@ std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
+        const std::size_t end = FindLineEnd(text, start);
         if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
+            lines.push_back(ItemOf(text.substr(start)));
             break;
         }
-        lines.emplace_back(text.substr(start, end - start));
+        lines.push_back(ItemOf(text.substr(start, end - start)));
         start = end + 1;
         if (text[end] == '\r' && start < text.size() && text[start] == '\n')
             ++start;
@@ -90,9 +148,38 @@ TCacheAnalyzer::~TCacheAnalyzer() {
     FCache->SetOnEntry(nullptr);
 }
 
+void TCacheAnalyzer::StartReading() {
+    FEntriesRead = 0;
+    FCancelled = false;
+    FOutOfMemory = false;
+}
+
+bool TCacheAnalyzer::KeepReading() {
+    constexpr std::size_t kProgressEvery = 256;
+    ++FEntriesRead;
+    if (!FCancelled && FProgress && FEntriesRead % kProgressEvery == 0)
+        FCancelled = !FProgress(FEntriesRead);
+    return !FCancelled;
+}
+
+void TCacheAnalyzer::KeepEntry(bool& Cancel, const std::function<void()>& keep) {
+    try {
+        keep();
+        if (!KeepReading())
+            Cancel = true;
+    } catch (const std::bad_alloc&) {
+        FOutOfMemory = true;
+        FCancelled = true;
+        Cancel = true;
+    }
+}
+
 void TCacheAnalyzer::Analyze() {
     ClearLists();
+    StartReading();
     for (TSearchPattern pattern : {spCookies, spHistory, spUrl}) {
+        if (FCancelled)
+            break;
         FCache->SetSearchPattern(pattern);
         FCache->RetrieveEntries(0);
     }
@@ -100,8 +187,8 @@ void TCacheAnalyzer::Analyze() {
         FTotals[category.Category] = static_cast<std::int32_t>(FLists[category.Category].size());
 }
 
-void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& /*Cancel*/) {
-    AddEntry(FCache->EntryInfo(), FCache->SearchPattern());
+void TCacheAnalyzer::CacheEntry(TObject* /*Sender*/, bool& Cancel) {
+    KeepEntry(Cancel, [this] { AddEntry(FCache->EntryInfo(), FCache->SearchPattern()); });
 }
 
 TCategory TCacheAnalyzer::CategoryOf(const TEntryInfo& Info, TSearchPattern Pattern) {

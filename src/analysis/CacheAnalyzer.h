@@ -7,7 +7,9 @@
 #include "analysis/UrlText.h"
 #include "cache/IECache.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,9 +34,11 @@ std::string ExtractSiteName(std::string_view URL);
 // the size); -1 when there is no such file.
 std::int32_t GetLocalFileSize(std::string_view FileName);
 
-// Lists of texts travel as one text: each item followed by CR LF.
+// Lists of texts travel as one text: each item followed by CR LF. A CR, LF or NUL inside an item
+// is carried as NUL and a letter, so that the item stays one.
 std::string JoinLines(const std::vector<std::string_view>& lines);
-// Splits at CR, LF or CR LF; the final line end adds no item; an empty text gives none.
+// Splits at CR, LF or CR LF; the final line end adds no item; an empty text gives none. Gives
+// back the items that JoinLines was given.
 std::vector<std::string> SplitLines(std::string_view text);
 
 // An entry copy: the fields the analyzer keeps, and what the queries derive from them once.
@@ -68,6 +72,17 @@ public:
     // The distinct site names of the cached-content entries, sorted, as CR LF text. Runs its
     // own pass over the cache; independent of Analyze.
     std::string GetSiteList();
+
+    // Asked now and then while GetSiteList or Analyze reads the cache (every few hundred
+    // entries), with the number of entries that call has read so far. Returning false stops the
+    // reading there: the call's result holds what was read before, and Cancelled() is true
+    // until the next call of either.
+    using TProgress = std::function<bool(std::size_t EntriesRead)>;
+    void SetProgress(TProgress Progress) { FProgress = std::move(Progress); }
+    bool Cancelled() const { return FCancelled; }
+    // Whether the last GetSiteList or Analyze stopped because memory ran out: what was read
+    // before is kept, as after a cancel (Cancelled() is true too).
+    bool RanOutOfMemory() const { return FOutOfMemory; }
 
     // The per-site query of a category over the snapshot: the matching lines as CR LF text; sets
     // that category's site counter to the number of lines.
@@ -123,7 +138,17 @@ private:
     void AddEntry(const TEntryInfo& Info, TSearchPattern Pattern);
     static TCategory CategoryOf(const TEntryInfo& Info, TSearchPattern Pattern);
     void ClearLists();
+    void StartReading();
+    // Counts one entry read; false once the reading is to stop.
+    bool KeepReading();
+    // Runs `keep` for the current entry; memory running out stops the reading instead of
+    // ending it in an exception.
+    void KeepEntry(bool& Cancel, const std::function<void()>& keep);
 
     std::unique_ptr<std::vector<std::string>> FSiteUrls; // exists only while GetSiteList runs
     std::unique_ptr<TIECache> FCache;
+    TProgress FProgress;
+    std::size_t FEntriesRead = 0;
+    bool FCancelled = false;
+    bool FOutOfMemory = false;
 };

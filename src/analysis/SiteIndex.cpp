@@ -90,8 +90,8 @@ std::string ExtractSiteName(std::string_view URL) {
     }
 }
 
-void TCacheAnalyzer::CollectSiteUrl(TObject* /*Sender*/, bool& /*Cancel*/) {
-    FSiteUrls->push_back(FCache->EntryInfo().SourceUrlName);
+void TCacheAnalyzer::CollectSiteUrl(TObject* /*Sender*/, bool& Cancel) {
+    KeepEntry(Cancel, [this] { FSiteUrls->push_back(FCache->EntryInfo().SourceUrlName); });
 }
 
 std::string TCacheAnalyzer::GetSiteList() {
@@ -106,6 +106,7 @@ std::string TCacheAnalyzer::GetSiteList() {
         }
     } borrowed{*this};
 
+    StartReading();
     FSiteUrls = std::make_unique<std::vector<std::string>>();
     FCache->SetOnEntry([this](TObject* Sender, bool& Cancel) { CollectSiteUrl(Sender, Cancel); });
     FCache->SetSearchPattern(spUrl);

@@ -2,7 +2,9 @@
 
 #include "app/AppIcon.h"
 #include "app/LaunchUtils.h"
+#include "platform/TextEscape.h"
 #include "platform/desktop/ErrorReport.h"
+#include "platform/urlcache/SkippedContainers.h"
 #include "ui/CachedSitesFrame.h"
 #include "ui/ProfileLine.h"
 #include "ui/widgets/Fonts.h"
@@ -11,6 +13,7 @@
 
 #include "Version.h"
 
+#include <QFile>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
@@ -26,6 +29,8 @@ constexpr int kTop = 118;
 constexpr int kClientWidth = 547;
 constexpr int kClientHeight = 459;
 constexpr int kPanelHeight = 33;
+// Skipped containers named one by one in the notice; more are counted.
+constexpr std::size_t kNamedSkips = 5;
 
 } // namespace
 
@@ -94,10 +99,19 @@ void TfrmZezuvurMain::BuildComponents() {
     connect(Panel1, &TLinkPanel::clicked, this,
             [this] { desktop::RunReporting([this] { Panel1Click(Panel1); }); });
 
+    lblNotice = new QLabel(this);
+    lblNotice->setObjectName(QStringLiteral("lblNotice"));
+    lblNotice->setTextFormat(Qt::PlainText);
+    lblNotice->setWordWrap(true);
+    lblNotice->setMargin(4);
+    lblNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblNotice->hide();
+
     frameSites = new TframeCachedSites(this);
     frameSites->setObjectName(QStringLiteral("frameSites"));
 
     layout->addWidget(Panel1);
+    layout->addWidget(lblNotice);
     layout->addWidget(frameSites, 1);
     layout->addWidget(new TProfileLine(this));
     frameSites->setFocus();
@@ -113,12 +127,40 @@ void TfrmZezuvurMain::FormCreate(QObject*) {
         splash = std::make_unique<widgets::TSplashWindow>(
             ApplicationPixmap(), QStringLiteral("Analyzing your computer, please wait..."));
         frameSites->InitFrame();
+        platform::urlcache::TakeSkippedContainers(); // notes of an earlier reading
+        frameSites->SetLoadProgress(
+            [&splash](std::size_t entriesRead) { return splash->ShowProgress(entriesRead); });
         frameSites->LoadSites();
+        frameSites->SetLoadProgress(nullptr);
     } catch (...) {
+        frameSites->SetLoadProgress(nullptr);
+        ShowLoadNotice();
         finish();
         throw;
     }
+    ShowLoadNotice();
     finish();
+}
+
+void TfrmZezuvurMain::ShowLoadNotice() {
+    QStringList lines;
+    if (frameSites->LoadOutOfMemory())
+        lines << QStringLiteral("Memory ran out while the cache was read: the lists show only "
+                                "what was read before.");
+    else if (frameSites->LoadCancelled())
+        lines << QStringLiteral("Reading the cache was stopped: the lists show only what was "
+                                "read before.");
+    const auto skipped = platform::urlcache::TakeSkippedContainers();
+    for (std::size_t i = 0; i < skipped.size() && i < kNamedSkips; ++i) {
+        const std::string name = platform::EscapeControlCharacters(skipped[i].indexFile.string());
+        lines << QStringLiteral("Not read: %1: it %2.")
+                     .arg(QFile::decodeName(QByteArray::fromStdString(name)),
+                          QString::fromStdString(skipped[i].reason));
+    }
+    if (skipped.size() > kNamedSkips)
+        lines << QStringLiteral("Not read: %1 more containers.").arg(skipped.size() - kNamedSkips);
+    lblNotice->setText(lines.join(QLatin1Char('\n')));
+    lblNotice->setVisible(!lines.isEmpty());
 }
 
 void TfrmZezuvurMain::FormDestroy(QObject*) {

@@ -33,6 +33,9 @@ public:
 
     TframeCachedSites* frameSites;
     TLinkPanel* Panel1;
+    // Under the link panel, shown only when the cache was not read whole: the user stopped the
+    // reading, or containers were skipped for their size or number.
+    QLabel* lblNotice;
 
     void FormCreate(QObject* Sender);
     void FormDestroy(QObject* Sender);
@@ -40,6 +43,7 @@ public:
 
 private:
     void BuildComponents();
+    void ShowLoadNotice();
 };
 
 // The address the link panel opens.

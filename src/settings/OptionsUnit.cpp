@@ -156,6 +156,14 @@ public:
             throw ERegistryError(DescribeFailure("cannot write " + Quoted(name), result));
     }
 
+    // Puts every value written so far into the file, in one write.
+    void Flush() const {
+        RequireOpen();
+        const win::LONG result = win::RegFlushKey(FKey);
+        if (result != win::LONG(win::ERROR_SUCCESS))
+            throw ERegistryError(DescribeFailure("cannot save the settings", result));
+    }
+
 private:
     void RequireOpen() const {
         if (FOpenResult != win::LONG(win::ERROR_SUCCESS))
@@ -188,6 +196,7 @@ void TOptions::LoadOptions() {
                 key.WriteDword(value.Name, EncodeField(*this, value.Field));
             }
         }
+        key.Flush();
     } catch (const std::exception&) {
         // A settings record that cannot be read is no reason to stop the program; the fields
         // not reached keep their defaults.
@@ -204,6 +213,7 @@ void TOptions::SaveOptions() {
         const TOptionValue& value = OptionValues[id];
         key.WriteDword(value.Name, EncodeField(*this, value.Field));
     }
+    key.Flush();
 }
 
 void InitOptionsUnit() {

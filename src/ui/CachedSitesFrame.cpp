@@ -222,8 +222,20 @@ void TframeCachedSites::InitFrame() {
 }
 
 void TframeCachedSites::LoadSites() {
+    struct TProgressLent {
+        TCacheAnalyzer& Borrower;
+        ~TProgressLent() { Borrower.SetProgress(nullptr); }
+    } lent{*Analyzer};
+    Analyzer->SetProgress(FLoadProgress);
     lbxSites->Assign(SplitLines(Analyzer->GetSiteList()));
-    Analyzer->Analyze();
+    FLoadCancelled = Analyzer->Cancelled();
+    FLoadOutOfMemory = Analyzer->RanOutOfMemory();
+    // Stopped while the sites were listed: no more reading, so no snapshot.
+    if (!FLoadCancelled) {
+        Analyzer->Analyze();
+        FLoadCancelled = Analyzer->Cancelled();
+        FLoadOutOfMemory = Analyzer->RanOutOfMemory();
+    }
     if (lbxSites->Count() > 0)
         lbxSites->SetItemIndex(0);
     ShowSelectedSite();

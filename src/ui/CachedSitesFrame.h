@@ -43,6 +43,16 @@ public:
     void LoadSites();
     void DoneFrame();
 
+    // Asked now and then while LoadSites reads the cache (see TCacheAnalyzer::SetProgress);
+    // returning false stops the reading, and the frame shows what was read.
+    void SetLoadProgress(TCacheAnalyzer::TProgress Progress) {
+        FLoadProgress = std::move(Progress);
+    }
+    // Whether the last LoadSites was stopped that way.
+    bool LoadCancelled() const { return FLoadCancelled; }
+    // Whether it stopped because memory ran out (LoadCancelled() is true too).
+    bool LoadOutOfMemory() const { return FLoadOutOfMemory; }
+
     // Published components.
     QLabel* lblTotal;
     QLabel* lblCurrent;
@@ -91,4 +101,7 @@ private:
     // nothing is selected or its index is not below the selected site's count for that tab.
     std::string SelectedFile(int PageIndex) const;
     std::unique_ptr<TCacheAnalyzer> Analyzer;
+    TCacheAnalyzer::TProgress FLoadProgress;
+    bool FLoadCancelled = false;
+    bool FLoadOutOfMemory = false;
 };

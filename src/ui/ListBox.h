@@ -1,13 +1,23 @@
 #pragma once
 // A list box of 8-bit texts: one selected item at most, items in the order they were added,
 // shown in UTF-16 only when drawn. Filling replaces the whole content in one model reset, so a
-// box of tens of thousands of items is not repainted per item.
+// box of tens of thousands of items is not repainted per item. An item shows at most
+// kMaxShownBytes of its text (a longer one ends in an ellipsis and has its start in its tooltip),
+// with control characters escaped; Ctrl+C copies the selected item's whole text.
 
 #include <QAbstractListModel>
 #include <QListView>
 
 #include <string>
 #include <vector>
+
+// What an item shows: enough for any name or address a person reads, and little enough that a
+// box of megabyte-long items still repaints at once.
+constexpr std::size_t kMaxShownBytes = 512;
+
+// The shown text of an item: at most kMaxShownBytes of it, control characters escaped as the
+// tools escape them, an ellipsis where it was cut.
+QString ShownItemText(const std::string& line);
 
 class TListBoxItems : public QAbstractListModel {
     Q_OBJECT
@@ -53,6 +63,7 @@ protected:
     // A right-click shows a menu for the selected item; it must not select another one.
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     // The user can move the selection but never clear it.
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event) const override;

@@ -86,6 +86,16 @@ TEST(TextListTest, JoinAndSplitAtLineEnds) {
         EXPECT_EQ(SplitLines(c.text), c.lines) << c.text;
 }
 
+// A stored name may hold line ends (and, built by hand, a NUL): the item still travels as one.
+TEST(TextListTest, ItemsHoldingLineEndsComeBackWhole) {
+    const std::vector<std::string> items = {"first\r\nsecond.htm",      "a\rb", "\n", "",
+                                            std::string("nul\0r\0", 7), "plain"};
+    const std::vector<std::string_view> views(items.begin(), items.end());
+    const std::string text = JoinLines(views);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << "one line end per item";
+    EXPECT_EQ(SplitLines(text), items);
+}
+
 struct Delivered {
     TSearchPattern pattern;
     std::string url;
@@ -257,6 +267,56 @@ TEST_F(SnapshotTest, AnUnboundLibraryGivesAnEmptySnapshot) {
         EXPECT_EQ(analyzer.TotalImages + analyzer.TotalPages + analyzer.TotalMedia +
                       analyzer.TotalOther + analyzer.TotalCookies + analyzer.TotalHistory,
                   0);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Reading can be stopped part way, by the caller or by memory running out: what was read before
+// is kept, and the analyzer says why it stopped.
+TEST(ReadingProgressTest, StoppingKeepsWhatWasReadAndSaysWhy) {
+    zz_test::TempProfile profile;
+    {
+        ProfileWriter writer(profile.folder(), Layout::Vista);
+        for (int i = 0; i < 600; ++i) {
+            Entry entry;
+            entry.url = "http://site" + std::to_string(i) + ".example/";
+            writer.add(ContainerKind::Content, entry);
+        }
+        writer.write();
+    }
+    struct Case {
+        const char* name;
+        TCacheAnalyzer::TProgress progress;
+        bool outOfMemory;
+    };
+    const Case cases[] = {
+        {"stopped", [](std::size_t) { return false; }, false},
+        {"out of memory", [](std::size_t) -> bool { throw std::bad_alloc(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TCacheAnalyzer analyzer;
+        std::vector<std::size_t> asked;
+        analyzer.SetProgress([&](std::size_t read) {
+            asked.push_back(read);
+            return c.progress(read);
+        });
+        EXPECT_EQ(SplitLines(analyzer.GetSiteList()).size(), 256u);
+        EXPECT_TRUE(analyzer.Cancelled());
+        EXPECT_EQ(analyzer.RanOutOfMemory(), c.outOfMemory);
+        analyzer.Analyze();
+        EXPECT_EQ(analyzer.TotalOther, 256);
+        EXPECT_EQ(asked, (std::vector<std::size_t>{256, 256}));
+        EXPECT_EQ(analyzer.RanOutOfMemory(), c.outOfMemory);
+
+        analyzer.SetProgress([](std::size_t) { return true; });
+        analyzer.Analyze();
+        EXPECT_EQ(analyzer.TotalOther, 600);
+        EXPECT_FALSE(analyzer.Cancelled());
+        EXPECT_FALSE(analyzer.RanOutOfMemory());
     }
 }
 

@@ -5,12 +5,15 @@
 #include "app/ZezuvurMain.h"
 
 #include "platform/CodePage.h"
+#include "platform/TextEscape.h"
 #include "platform/urlcache/BrokenContainerCases.h"
 #include "support/ToolRunner.h"
 #include "ui/CachedSitesFrame.h"
 #include "ui/FrameTestSupport.h"
 #include "ui/ListBox.h"
 
+#include <QClipboard>
+#include <QFileInfo>
 #include <QTabWidget>
 #include <QTest>
 
@@ -149,17 +152,18 @@ void SelectSite(TframeCachedSites& frame, const std::string& site) {
     frame.lbxSitesClick(frame.lbxSites);
 }
 
-// Bytes that are no character of the code page (here 932) show as U+FFFD, control characters as
-// they are; a line end inside a stored name splits it into two items, because the lists travel as
-// lines: the part before the line end names no file, the part after it is past the site's count,
-// and neither opens anything.
-TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
+// Bytes that are no character of the code page (here 932) show as U+FFFD, control characters
+// escaped; a line end inside a stored name keeps it one item, which opens its own file; a very
+// long address shows its start and is passed on whole.
+TEST_F(HostileCache, NamesAreShownEscapedAndPassedOnWholeAsOneArgument) {
     TfrmZezuvurMain window;
     TframeCachedSites& frame = *window.frameSites;
+    EXPECT_FALSE(window.lblNotice->isVisibleTo(&window));
 
     SelectSite(frame, "long.example");
     ASSERT_EQ(frame.lbxHistory->Count(), 1);
-    EXPECT_EQ(frame.lbxHistory->DisplayText(0).size(), static_cast<qsizetype>(kLongVisit.size()));
+    EXPECT_EQ(frame.lbxHistory->DisplayText(0),
+              QString::fromStdString(kLongVisit.substr(0, kMaxShownBytes)) + QChar(0x2026));
     frame.pgcSiteInfo->setCurrentIndex(5);
     frame.lbxHistory->SetItemIndex(0);
     {
@@ -168,9 +172,12 @@ TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
         ASSERT_EQ(launches.requests.size(), 1u);
         EXPECT_EQ(launches.requests[0].arguments, QStringList{QString::fromStdString(kLongUrl)});
     }
+    frame.lbxHistory->setFocus();
+    QTest::keySequence(frame.lbxHistory, QKeySequence::Copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(kLongVisit));
 
     SelectSite(frame, "ctl.example");
-    EXPECT_EQ(frame.lbxPages->DisplayText(0), QString::fromUtf8("ctl\x1b[31m[1].htm"));
+    EXPECT_EQ(frame.lbxPages->DisplayText(0), QStringLiteral("ctl\\x1B[31m[1].htm"));
     frame.lbxHistory->SetItemIndex(0);
     {
         LaunchRecorder launches;
@@ -187,33 +194,54 @@ TEST_F(HostileCache, NamesAreShownAsStoredAndPassedOnAsOneArgument) {
               QString::fromUtf8("cp\xEF\xBF\xBD\xEF\xBF\xBD[1].htm"));
 
     SelectSite(frame, "nl.example");
-    EXPECT_THAT(frame.lbxPages->Items(), ElementsAre("first", "second.htm"));
+    EXPECT_THAT(frame.lbxPages->Items(), ElementsAre("first\r\nsecond.htm"));
+    EXPECT_EQ(frame.lbxPages->DisplayText(0), QStringLiteral("first\\x0D\\x0Asecond.htm"));
     EXPECT_EQ(frame.CacheAnalyzer()->SitePages, 1);
     frame.pgcSiteInfo->setCurrentIndex(1);
-    for (int item : {0, 1}) {
-        frame.lbxPages->SetItemIndex(item);
+    frame.lbxPages->SetItemIndex(0);
+    {
         LaunchRecorder launches;
         frame.OpenSelFile(frame.lbxPages);
-        // The first part names no file that exists; the second is past the site's count.
-        EXPECT_TRUE(launches.requests.empty()) << item;
+        ASSERT_EQ(launches.requests.size(), 1u);
+        ASSERT_EQ(launches.requests[0].arguments.size(), 1);
+        const QString opened = launches.requests[0].arguments[0];
+        EXPECT_TRUE(opened.endsWith(QStringLiteral("/first\r\nsecond.htm")))
+            << opened.toStdString();
+        EXPECT_TRUE(QFileInfo(opened).isFile()) << opened.toStdString();
     }
     EXPECT_TRUE(errors.boxes.empty());
 }
 
-TEST_F(HostileCache, ToolsPrintTheBytesAsStored) {
+// The tools print stored bytes as they are, but for control characters: no stored text can
+// split a line or reach the terminal, and every text reads back to what is stored.
+TEST_F(HostileCache, ToolsEscapeControlCharacters) {
     const std::string folder = profile.folder().string();
     const auto dump = zz_test::RunTool("urlcache-dump", {"--profile", folder});
     EXPECT_EQ(dump.status, 0) << dump.err;
     const auto report = zz_test::RunTool("zezuvur-report", {"--profile", folder});
     EXPECT_EQ(report.status, 0) << report.err;
+    for (const auto* out : {&dump.out, &report.out})
+        EXPECT_EQ(out->find_first_of(std::string("\r\x1b\x01\x7f", 4)), std::string::npos);
+    for (const std::string& line : zz_test::Lines(dump.out))
+        EXPECT_EQ(zz_test::Columns(line).size(), 14u) << line.substr(0, 60);
+    for (const std::string& line : zz_test::Lines(report.out))
+        EXPECT_EQ(zz_test::Columns(line).size(), 2u) << line.substr(0, 60);
     for (const std::string& stored :
          {kLongUrl, kControlUrl, kForeignUrl, kShellVisit, std::string("first\r\nsecond.htm")}) {
-        EXPECT_NE(dump.out.find(stored), std::string::npos) << stored.substr(0, 40);
+        const std::string printed = platform::EscapeControlCharacters(stored);
+        EXPECT_NE(dump.out.find(printed), std::string::npos) << printed.substr(0, 40);
+        EXPECT_EQ(platform::UnescapeControlCharacters(printed), stored);
     }
     for (const std::string& stored : {kLongVisit, kShellVisit, std::string("ctl\x1b[31m[1].htm"),
                                       std::string("cp\xFF\x80[1].htm")}) {
-        EXPECT_NE(report.out.find(stored), std::string::npos) << stored.substr(0, 40);
+        const std::string printed = platform::EscapeControlCharacters(stored);
+        EXPECT_NE(report.out.find(printed), std::string::npos) << printed.substr(0, 40);
     }
+    const std::string escapedName = platform::EscapeControlCharacters("first\r\nsecond.htm");
+    const auto reportLines = zz_test::Lines(report.out);
+    EXPECT_TRUE(std::any_of(reportLines.begin(), reportLines.end(), [&](const std::string& line) {
+        return line.starts_with("pages\t") && line.ends_with(escapedName);
+    }));
 }
 
 // Everything the program does with a profile, then the profile compared with how it was.

@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -173,9 +175,12 @@ TEST_F(OptionsUnitTest, UnwritableFolderCostsOneLineOnStderrAndNothingElse) {
     EXPECT_EQ(Options, nullptr);
 }
 
+enum class BadKind { File, Folder, Fifo };
+
 struct BadFile {
     const char* name;
-    const char* bytes; // null: a folder stands where the file should be
+    BadKind kind;
+    std::string bytes; // of a file
     bool unreadable;
 };
 
@@ -183,15 +188,31 @@ void PrintTo(const BadFile& bad, std::ostream* out) {
     *out << bad.name;
 }
 
+// A well-formed record padded past the 64 KiB that a settings file may take.
+std::string OversizedRecord() {
+    std::string bytes = "[General]\nSecLevel=3\n";
+    while (bytes.size() <= 64 * 1024)
+        bytes += "Padding" + std::to_string(bytes.size()) + "=0\n";
+    return bytes;
+}
+
 class UntouchableSettingsFileTest : public OptionsUnitTest,
                                     public testing::WithParamInterface<BadFile> {};
 
 TEST_P(UntouchableSettingsFileTest, IsNeitherReadNorWrittenAndTheProgramGoesOn) {
     const BadFile& bad = GetParam();
-    if (bad.bytes != nullptr) {
+    switch (bad.kind) {
+    case BadKind::File:
         config.WriteSettings(bad.bytes);
-    } else {
+        break;
+    case BadKind::Folder:
         std::filesystem::create_directories(config.settingsFile());
+        break;
+    case BadKind::Fifo:
+        // Nothing ever writes into it: a reader that opens it blocking waits for ever.
+        std::filesystem::create_directories(config.settingsFile().parent_path());
+        ASSERT_EQ(mkfifo(config.settingsFile().c_str(), 0600), 0);
+        break;
     }
     if (bad.unreadable) {
         std::filesystem::permissions(config.settingsFile(), std::filesystem::perms::none);
@@ -208,21 +229,66 @@ TEST_P(UntouchableSettingsFileTest, IsNeitherReadNorWrittenAndTheProgramGoesOn) 
     EXPECT_THROW(TOptions().SaveOptions(), ERegistryError);
 
     EXPECT_TRUE(writes.empty());
-    if (bad.bytes != nullptr) {
+    switch (bad.kind) {
+    case BadKind::File:
         std::filesystem::permissions(config.settingsFile(), std::filesystem::perms::owner_read,
                                      std::filesystem::perm_options::add);
         EXPECT_EQ(config.SettingsBytes(), bad.bytes);
-    } else {
+        break;
+    case BadKind::Folder:
         EXPECT_TRUE(std::filesystem::is_directory(config.settingsFile()));
+        break;
+    case BadKind::Fifo:
+        EXPECT_TRUE(std::filesystem::is_fifo(config.settingsFile()));
+        break;
     }
+    EXPECT_FALSE(std::filesystem::exists(config.settingsFile().string() + ".lock"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, UntouchableSettingsFileTest,
-    testing::Values(BadFile{"UnclosedSection", "[General\nSecLevel=3\n", false},
-                    BadFile{"ControlBytes", "[General]\nSecLevel=3\n\x01\x02\xff\n", false},
-                    BadFile{"FolderInItsPlace", nullptr, false},
-                    BadFile{"NoReadPermission", "[General]\nSecLevel=3\n", true}),
+    testing::Values(BadFile{"UnclosedSection", BadKind::File, "[General\nSecLevel=3\n", false},
+                    BadFile{"ControlBytes", BadKind::File, "[General]\nSecLevel=3\n\x01\x02\xff\n",
+                            false},
+                    BadFile{"FolderInItsPlace", BadKind::Folder, "", false},
+                    BadFile{"FifoInItsPlace", BadKind::Fifo, "", false},
+                    BadFile{"Over64KiB", BadKind::File, OversizedRecord(), false},
+                    BadFile{"NoReadPermission", BadKind::File, "[General]\nSecLevel=3\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The whole record goes to disk in one rewrite of the file, at start (the seeded values) and at
+// exit, and the lock taken for the rewrite is gone afterwards.
+TEST_F(OptionsUnitTest, EachSaveRewritesTheFileOnceAndLeavesNoLockFile) {
+    const std::filesystem::path folder = config.settingsFile().parent_path();
+    std::filesystem::create_directories(folder);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_CREATE), 0);
+    const auto rewritesOfTheFile = [&] {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                // A new file under that name: created, or written beside it and renamed over it.
+                if (event->len > 0 && std::string(event->name) == "Duruvera.conf")
+                    ++count;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return count;
+    };
+
+    InitOptionsUnit();
+    EXPECT_EQ(rewritesOfTheFile(), 1);
+    EXPECT_EQ(writes.size(), 11u);
+    Shutdown();
+    EXPECT_EQ(rewritesOfTheFile(), 1);
+    EXPECT_EQ(writes.size(), 22u);
+    EXPECT_EQ(config.StoredValues().size(), 11u);
+    close(watch);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename(), "Duruvera.conf");
+}
 
 } // namespace

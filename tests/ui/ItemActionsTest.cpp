@@ -265,6 +265,7 @@ TEST_F(ItemActions, ArrowKeysThroughImagesPreviewEachAndOtherTabsLeaveItAlone) {
     for (const char* name : {"b[1].png", "c[1].bmp"}) {
         QTest::keyClick(frame.lbxImages, Qt::Key_Down);
         EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile(name));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !frame.imgPreview->IsDecoding(); }));
         EXPECT_TRUE(frame.imgPreview->HasPicture()) << name;
     }
     frame.pgcSiteInfo->setCurrentWidget(frame.TabSheet4);
@@ -298,6 +299,7 @@ TEST_F(ItemActions, PreviewAnimatesGifsAndStaysEmptyForWhatItCannotDecode) {
         const QRect item = frame.lbxImages->visualRect(frame.lbxImages->model()->index(index, 0));
         QTest::mouseClick(frame.lbxImages->viewport(), Qt::LeftButton, {}, item.center());
         EXPECT_EQ(frame.imgPreview->Location(), profile.HostFile(name));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !frame.imgPreview->IsDecoding(); }));
         EXPECT_EQ(frame.imgPreview->HasPicture(), decodable) << name;
         EXPECT_EQ(frame.imgPreview->IsAnimated(), decodable) << name;
     }

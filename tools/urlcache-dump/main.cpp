@@ -1,10 +1,14 @@
 // Prints every URL cache entry that the cache calls deliver, one tab-separated line each:
 // URL, local file, type, use count, hit rate, size low, size high, the four times, header size,
-// extension, exempt delta. Strings are printed as stored; a missing one prints as nothing.
+// extension, exempt delta. Strings are printed as stored, control characters escaped (see
+// platform/TextEscape.h); a missing one prints as nothing. Containers skipped for their size or
+// number are named on stderr.
 
 #include "platform/LastError.h"
 #include "platform/PathMapper.h"
 #include "platform/ProgramInfo.h"
+#include "platform/TextEscape.h"
+#include "platform/urlcache/SkippedContainers.h"
 #include "platform/urlcache/UrlCacheApi.h"
 #include "platform/urlcache/WebCache.h"
 
@@ -16,6 +20,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -36,8 +41,14 @@ constexpr const char* kHelp =
     "Prints every entry of the URL cache of a Windows user profile, one line each, as the\n"
     "cache calls deliver them. The columns, tab-separated: URL, local file, entry type, use\n"
     "count, hit rate, size (low, high), last-modified, last-access, expiry and last-sync\n"
-    "times, header size, file extension, exemption period. Text is printed as stored; a\n"
-    "missing one prints as nothing. The cache is only read.\n"
+    "times, header size, file extension, exemption period. A missing text prints as nothing.\n"
+    "The cache is only read.\n"
+    "\n"
+    "In the texts a control character (bytes 0x00-0x1F, 0x7F) is written \\xHH, and a\n"
+    "backslash that would start such an escape (before a backslash, a control character or\n"
+    "x and two hex digits) is written \\\\; every other byte is printed as stored. Containers\n"
+    "over 512 MiB, and periodic history containers past the latest 64, are skipped and named\n"
+    "on stderr.\n"
     "\n"
     "Arguments:\n"
     "  PATTERN        the search pattern: \"\" content, \"Cookie:\" cookies, \"Visited:\"\n"
@@ -109,10 +120,15 @@ public:
     void text(const char* value) {
         if (value == nullptr)
             return;
-        const std::size_t length = std::strlen(value);
-        reserve(length);
-        std::memcpy(buffer_.data() + used_, value, length);
-        used_ += length;
+        const std::string_view stored(value);
+        if (!platform::NeedsEscaping(stored))
+            return raw(stored);
+        raw(platform::EscapeControlCharacters(stored));
+    }
+    void raw(std::string_view value) {
+        reserve(value.size());
+        std::memcpy(buffer_.data() + used_, value.data(), value.size());
+        used_ += value.size();
     }
     void put(char c) { buffer_[used_++] = c; }
     void decimal(win::DWORD value) {
@@ -301,6 +317,10 @@ int main(int argc, char** argv) {
         std::fputs("urlcache-dump: cannot write the output\n", stderr);
         return kExitFailure;
     }
+    for (const auto& skipped : platform::urlcache::TakeSkippedContainers())
+        std::fprintf(stderr, "urlcache-dump: skipped %s: it %s\n",
+                     platform::EscapeControlCharacters(skipped.indexFile.string()).c_str(),
+                     skipped.reason.c_str());
     // No container for the pattern is an empty cache as far as a listing goes.
     if (ended != win::ERROR_NO_MORE_ITEMS && ended != win::ERROR_FILE_NOT_FOUND) {
         std::fprintf(stderr, "urlcache-dump: the enumeration failed with error %u\n", ended);

@@ -1,12 +1,15 @@
 // zezuvur-report: the program's start-up work without a window. Lists the sites, the totals
 // line, and for each site what its six tabs and its count line would show, one tab-separated
-// line per item, bytes as stored.
+// line per item, bytes as stored but for control characters, which are escaped (see
+// platform/TextEscape.h), so that no stored text can break a line or reach the terminal.
 
 #include "analysis/CacheAnalyzer.h"
 #include "analysis/CountLines.h"
 #include "analysis/ManySites.h"
 #include "platform/PathMapper.h"
 #include "platform/ProgramInfo.h"
+#include "platform/TextEscape.h"
+#include "platform/urlcache/SkippedContainers.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +39,12 @@ constexpr const char* kHelp =
     "Does the window's start-up work without a window and prints what it would show: the\n"
     "site list, the totals line, and for each site the items of its six tabs and its count\n"
     "line. One line per item: a tag (site, total, select, pages, images, other, media,\n"
-    "cookies, history, current), a tab, the text as stored. The cache is only read.\n"
+    "cookies, history, current), a tab, the text. The cache is only read.\n"
+    "\n"
+    "In the texts a control character (bytes 0x00-0x1F, 0x7F) is written \\xHH, and a\n"
+    "backslash that would start such an escape (before a backslash, a control character or\n"
+    "x and two hex digits) is written \\\\; every other byte is printed as stored. Containers\n"
+    "skipped for their size or number are named on stderr.\n"
     "\n"
     "Options:\n"
     "  --profile DIR  read the URL cache of this Windows user-profile folder\n"
@@ -103,7 +111,12 @@ public:
     ~TReport() { Flush(); }
 
     void Line(std::string_view tag, std::string_view text) {
-        FBuffer.append(tag).append(1, '\t').append(text).append(1, '\n');
+        FBuffer.append(tag).append(1, '\t');
+        if (platform::NeedsEscaping(text))
+            FBuffer.append(platform::EscapeControlCharacters(text));
+        else
+            FBuffer.append(text);
+        FBuffer.append(1, '\n');
         if (FBuffer.size() >= kFlushAt)
             Flush();
     }
@@ -159,6 +172,10 @@ int Run(const Options& options) {
     report.Line("total", sites.empty() ? std::string() : FormatTotalLine(analyzer));
     if (!options.sitesOnly)
         ReportSites(analyzer, options.sites.empty() ? sites : options.sites, report);
+    for (const auto& skipped : platform::urlcache::TakeSkippedContainers())
+        std::fprintf(stderr, "zezuvur-report: skipped %s: it %s\n",
+                     platform::EscapeControlCharacters(skipped.indexFile.string()).c_str(),
+                     skipped.reason.c_str());
     if (!report.Flush()) {
         std::perror("zezuvur-report: writing the report");
         return kExitFailure;

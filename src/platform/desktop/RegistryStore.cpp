@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -24,12 +25,17 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // An open key: the settings file behind it, positioned on the key's group.
 struct win::HKEY__ {
     std::unique_ptr<QSettings> settings;
     QString filePath;
     win::REGSAM access = 0;
-    bool failed = false; // a write did not reach the disk; the file's state is unknown
+    bool failed = false;  // a write did not reach the disk; the file's state is unknown
+    bool pending = false; // values set since the last flush
 };
 
 namespace {
@@ -103,16 +109,38 @@ std::optional<KeyLocation> LocateKey(std::string_view keyPath) {
     return location;
 }
 
-bool CanRead(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+// A settings record of eleven numbers takes a few hundred bytes; a file far larger is no record
+// of ours, and parsing it (and rewriting it at every save) would cost seconds and memory.
+constexpr off_t kMaxSettingsFileBytes = 64 * 1024;
+
+// Whether an existing settings file may be handed to QSettings, which opens files blocking: a
+// FIFO or a device in its place would stop the program before any window. Checked on the opened
+// file itself, without blocking and without following the open to a terminal.
+LONG InspectSettingsFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return ERROR_ACCESS_DENIED;
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    if (!known || !S_ISREG(info.st_mode))
+        return ERROR_ACCESS_DENIED;
+    if (info.st_size > kMaxSettingsFileBytes)
+        return ERROR_INVALID_DATA;
+    return ERROR_SUCCESS;
+}
+
+bool EntryExists(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 // Opens the settings file, or says why it must stay untouched.
 LONG OpenSettingsFile(const QString& path, std::unique_ptr<QSettings>& settings) {
-    if (QFileInfo::exists(path)) {
-        if (!CanRead(path))
-            return ERROR_ACCESS_DENIED;
+    if (EntryExists(path)) {
+        if (const LONG verdict = InspectSettingsFile(path); verdict != ERROR_SUCCESS)
+            return verdict;
         const auto known = unparsableFiles.find(path);
         if (known != unparsableFiles.end() && known->second == IdentityOf(path))
             return ERROR_INVALID_DATA;
@@ -250,6 +278,20 @@ LONG StoreDword(HKEY hKey, LPCSTR valueName, DWORD value) {
     const QString name =
         FindStoredName(*key->settings, valueName).value_or(QString::fromUtf8(valueName));
     key->settings->setValue(name, QString::number(value));
+    key->pending = true;
+    return ERROR_SUCCESS;
+}
+
+// Writes what the key holds back in one go: the file is rewritten whole, so a write per value
+// would cost a rewrite (and a sync to disk) per value.
+LONG FlushOpenKey(HKEY key) {
+    if (!key->pending)
+        return key->failed ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    key->pending = false;
+    if (!CanWriteFile(key->filePath)) {
+        key->failed = true;
+        return ERROR_ACCESS_DENIED;
+    }
     key->settings->sync();
     if (key->settings->status() != QSettings::NoError) {
         key->failed = true;
@@ -275,7 +317,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
         return ERROR_INVALID_PARAMETER;
 
     std::lock_guard lock(storeMutex);
-    const bool fileExisted = QFileInfo::exists(location->filePath);
+    const bool fileExisted = EntryExists(location->filePath);
     std::unique_ptr<QSettings> settings;
     if (const LONG result = OpenSettingsFile(location->filePath, settings); result != ERROR_SUCCESS)
         return result;
@@ -335,11 +377,20 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwT
     return ERROR_SUCCESS;
 }
 
+LONG RegFlushKey(HKEY hKey) {
+    std::lock_guard lock(storeMutex);
+    const HKEY key = FindOpenKey(hKey);
+    if (key == nullptr)
+        return ERROR_INVALID_HANDLE;
+    return FlushOpenKey(key);
+}
+
 LONG RegCloseKey(HKEY hKey) {
     std::lock_guard lock(storeMutex);
     const HKEY key = FindOpenKey(hKey);
     if (key == nullptr)
         return ERROR_INVALID_HANDLE;
+    FlushOpenKey(key);
     openKeys.erase(key);
     delete key;
     return ERROR_SUCCESS;

@@ -5,8 +5,10 @@
 // ~/.config); deeper key paths are groups inside that file. Values are stored as decimal text;
 // a value whose text is not a 32-bit number reads as REG_SZ.
 //
-// The file is rewritten as a whole on every write, so a file that cannot be read or parsed is
-// never opened: the key reports the error instead, and nothing is ever written over it.
+// The file is rewritten as a whole when a key is flushed, so a file that cannot be read or parsed
+// is never opened: the key reports the error instead, and nothing is ever written over it. Only a
+// regular file is opened (a FIFO or a device in its place is refused without blocking), and a file
+// over 64 KiB counts as one that cannot be parsed.
 
 #include "platform/WinTypes.h"
 
@@ -52,12 +54,19 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData);
 
-// Stores a REG_DWORD (cbData 4, little-endian) and makes it durable before returning; any other
-// type is refused with ERROR_INVALID_PARAMETER. Fails with ERROR_ACCESS_DENIED when the file or
-// its folder cannot be written. Other values in the file are kept.
+// Stores a REG_DWORD (cbData 4, little-endian) in the key; RegFlushKey or RegCloseKey writes it to
+// the file. Any other type is refused with ERROR_INVALID_PARAMETER. Fails with
+// ERROR_ACCESS_DENIED when the file or its folder cannot be written. Other values in the file
+// are kept.
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData);
 
+// Writes every value set on the key since the last flush to the file in one rewrite and makes it
+// durable. ERROR_ACCESS_DENIED when that failed (then, and after any earlier failure, the key
+// takes no more writes).
+LONG RegFlushKey(HKEY hKey);
+
+// Flushes (a failure of that flush is not reported: call RegFlushKey first to know) and closes.
 LONG RegCloseKey(HKEY hKey);
 
 } // namespace win

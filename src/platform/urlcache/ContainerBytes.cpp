@@ -1,11 +1,13 @@
 #include "platform/urlcache/ContainerBytes.h"
 
 #include "platform/urlcache/IndexDatFormat.h"
+#include "platform/urlcache/SkippedContainers.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <new>
@@ -67,8 +69,6 @@ int openReadOnly(const std::filesystem::path& path) {
     return fd;
 }
 
-constexpr std::uint64_t kMaxAddressableBytes = std::uint64_t{1} << 32;
-
 // Checked before the whole file is read, so that a large file that is no container costs one
 // small read, not its size in memory.
 bool startsWithSignature(int fd) {
@@ -92,26 +92,87 @@ struct FileDescriptor {
     }
 };
 
-// The bytes of the open file `fd`, whose fstat gave `size`, into `bytes` (grown when too small).
-// A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
-// Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger (or
-// sparse) file is read no further than that.
-void readAll(int fd, std::uint64_t size, FileBytes& bytes) {
-    const auto expected = static_cast<std::size_t>(std::min(size, kMaxAddressableBytes));
-    if (bytes.capacity() < expected)
-        bytes = FileBytes(expected);
-    std::size_t have = 0;
-    while (have < expected) {
-        const ssize_t got =
-            ::pread(fd, bytes.data() + have, expected - have, static_cast<off_t>(have));
+// The size of the container's bytes to hold in memory, or nullopt (noted) when it is past the
+// bound. The bound is on the file's size, holes included: its 32-bit offsets can reach all of it.
+std::optional<std::size_t> boundedContainerSize(const std::filesystem::path& path,
+                                                const struct stat& info) {
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > kMaxContainerBytes) {
+        NoteSkippedContainer(path, "is " + std::to_string(size) + " bytes, over the " +
+                                       std::to_string(kMaxContainerBytes) + " read");
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(size);
+}
+
+// Zero bytes for a hole. Whole pages are given back instead of written: a private anonymous
+// page reads as zeros afterwards and costs no memory until something is written to it.
+void zeroHole(unsigned char* from, std::size_t length) {
+    const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(from);
+    const std::uintptr_t firstPage = (begin + pageSize - 1) / pageSize * pageSize;
+    const std::uintptr_t endPage = (begin + length) / pageSize * pageSize;
+    if (endPage <= firstPage ||
+        ::madvise(reinterpret_cast<void*>(firstPage), endPage - firstPage, MADV_DONTNEED) != 0) {
+        std::memset(from, 0, length);
+        return;
+    }
+    std::memset(from, 0, firstPage - begin);
+    std::memset(reinterpret_cast<unsigned char*>(endPage), 0, begin + length - endPage);
+}
+
+// Reads [begin, end) of the file; returns how many bytes it got (fewer when the file shrank).
+std::size_t readRange(int fd, unsigned char* into, std::size_t begin, std::size_t end) {
+    std::size_t have = begin;
+    while (have < end) {
+        const ssize_t got = ::pread(fd, into + have, end - have, static_cast<off_t>(have));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
         have += static_cast<std::size_t>(got);
     }
-    bytes.setSize(have);
+    return have;
 }
+
+// Reads the first `size` bytes of the file, only its data regions: its holes are zeroed without
+// being read, so a sparse file costs memory for what it stores, not for its size. Returns how
+// many bytes are valid (fewer when the file shrank while it was read).
+std::size_t readDataRegions(int fd, unsigned char* into, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+        off_t data = ::lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            data = static_cast<off_t>(size); // nothing but a hole up to the end
+        else if (data < 0)
+            data = static_cast<off_t>(at); // the host cannot tell: read everything
+        const std::size_t dataBegin = std::min(static_cast<std::size_t>(data), size);
+        zeroHole(into + at, dataBegin - at);
+        if (dataBegin == size)
+            break;
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        std::size_t dataEnd = hole < 0 ? size : std::min(static_cast<std::size_t>(hole), size);
+        if (dataEnd <= dataBegin)
+            dataEnd = size;
+        const std::size_t got = readRange(fd, into, dataBegin, dataEnd);
+        if (got < dataEnd)
+            return got;
+        at = got;
+    }
+    return size;
+}
+
+// The bytes of the open file `fd`, whose fstat gave `size`, into `bytes` (grown when too small).
+// A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
+// Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger file is
+// read no further than that.
+void readAll(int fd, std::uint64_t size, FileBytes& bytes) {
+    const auto expected = static_cast<std::size_t>(std::min(size, kMaxAddressableBytes));
+    if (bytes.capacity() < expected)
+        bytes = FileBytes(expected);
+    bytes.setSize(readDataRegions(fd, bytes.data(), expected));
+}
+
 
 // An open container file: regular, and starting with a container signature.
 struct OpenedFile {
@@ -124,7 +185,7 @@ std::optional<OpenedFile> openContainerFile(const std::filesystem::path& path) {
     if (opened.file.fd < 0 || ::fstat(opened.file.fd, &opened.info) != 0 ||
         !S_ISREG(opened.info.st_mode) || opened.info.st_size < 0)
         return std::nullopt;
-    if (!startsWithSignature(opened.file.fd))
+    if (!startsWithSignature(opened.file.fd) || !boundedContainerSize(path, opened.info))
         return std::nullopt;
     return opened;
 }

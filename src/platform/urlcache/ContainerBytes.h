@@ -43,6 +43,11 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The largest container read, 512 MiB: what one reaches with a few million entries, and about
+// three times that in memory once its entries are listed. A larger file is skipped and noted
+// (SkippedContainers.h). Sparse holes count towards the size but cost no memory.
+constexpr std::uint64_t kMaxContainerBytes = std::uint64_t{512} << 20;
+
 // What tells one state of a file from another: a file replaced, grown, cut or written to has
 // another stamp (a write within the file system's time-stamp granularity that keeps the size is
 // the one change it cannot see).
@@ -57,9 +62,10 @@ struct FileStamp {
 // The stamp of the file at `path` (links followed); nullopt when it cannot be looked at.
 std::optional<FileStamp> StampOfFile(const std::filesystem::path& path);
 
-// The whole content of a regular file that starts with a container signature, read with
-// O_RDONLY (and O_NOATIME where permitted). Nullopt for a missing or unreadable file, a folder,
-// anything else that is not a regular file, and a file that is no container.
+// The whole content of a regular file, read with O_RDONLY (and O_NOATIME where permitted), only
+// its data regions: holes read as zeros without costing memory. Nullopt for a missing or
+// unreadable file, a folder or anything else that is not a regular file, a file without a
+// container's signature, and a container over kMaxContainerBytes (which is noted).
 std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path);
 
 // The bytes of a container file, as ReadWholeFileReadOnly reads them, shared and never changed.

@@ -1,9 +1,11 @@
 #include "platform/urlcache/UrlCacheProfile.h"
 
 #include "platform/AsciiCase.h"
+#include "platform/urlcache/SkippedContainers.h"
 #include "platform/urlcache/WebCache.h"
 
 #include <algorithm>
+#include <string>
 #include <system_error>
 
 namespace platform::urlcache {
@@ -100,6 +102,16 @@ std::vector<std::pair<std::string, fs::path>> periodicContainersIn(const fs::pat
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
         return a.second.parent_path().filename() < b.second.parent_path().filename();
     });
+    // Names hold the dates they cover: past the bound, the earliest ones are left out.
+    if (found.size() > kMaxPeriodicContainers) {
+        const auto kept = found.end() - kMaxPeriodicContainers;
+        for (auto it = found.begin(); it != kept; ++it)
+            NoteSkippedContainer(it->second,
+                                 "is one of more than " + std::to_string(kMaxPeriodicContainers) +
+                                     " periodic history containers; the " +
+                                     std::to_string(kMaxPeriodicContainers) + " latest are read");
+        found.erase(found.begin(), kept);
+    }
     return found;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/PathMapper.h"
 #include "platform/urlcache/Container.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@
 #include <vector>
 
 namespace platform::urlcache {
+
+// A history folder holds a periodic container per day or week kept: a few dozen at most. Past
+// this many, only the latest are read and the others are noted as skipped (SkippedContainers.h).
+constexpr std::size_t kMaxPeriodicContainers = 64;
 
 // Every container of the profile, in the order above. A missing profile or folder, or an
 // index.dat that is not a regular file, contributes nothing. Components match ignoring case.

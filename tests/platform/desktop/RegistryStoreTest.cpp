@@ -104,12 +104,15 @@ TEST_F(RegistryStoreTest, ValueNamesIgnoreCaseAndWritesKeepTheStoredSpelling) {
               LONG(ERROR_FILE_NOT_FOUND));
 
     ASSERT_EQ(SetDword("AutoStart", 1), LONG(ERROR_SUCCESS));
+    ASSERT_EQ(RegFlushKey(key), LONG(ERROR_SUCCESS));
     EXPECT_EQ(config.SettingsBytes(), "[General]\nautostart=1\n");
 }
 
 TEST_F(RegistryStoreTest, SubKeysAreGroupsOfTheSameFile) {
     ASSERT_EQ(Open("Software\\Divezor\\Duruvera\\Window"), LONG(ERROR_SUCCESS));
     ASSERT_EQ(SetDword("Left", 234), LONG(ERROR_SUCCESS));
+    EXPECT_EQ(config.SettingsBytes(), "") << "written at the flush, not before";
+    ASSERT_EQ(RegFlushKey(key), LONG(ERROR_SUCCESS));
     EXPECT_EQ(config.SettingsBytes(), "[Window]\nLeft=234\n");
 }
 
