@@ -216,7 +216,14 @@ protected:
         return boxes[page];
     }
 
+    // A click on the Images list, and the wait for its picture: it decodes on a worker thread.
+    void ShowPreview() {
+        frame.lbxImagesClick(nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !frame.imgPreview->IsDecoding(); }));
+    }
+
     // Selects the item showing `name` on whichever file tab lists it; false when none does.
+
     bool Select(const std::string& name) {
         for (int page = 0; page < 5; ++page) {
             TListBox* box = BoxOnPage(page);
@@ -414,11 +421,11 @@ TEST_F(HostileProfile, TheOpenerStartsInTheFilesFolderWithACleanSearchPath) {
 
 TEST_F(HostileProfile, NothingOutsideTheProfileIsShownOpenedOrSized) {
     ASSERT_TRUE(Select("pic[1].png"));
-    frame.lbxImagesClick(nullptr);
+    ShowPreview();
     ASSERT_TRUE(frame.imgPreview->HasPicture()) << "the control case";
     for (const char* name : {"linked[1].png", "inner[1].png", "passwd"}) {
         ASSERT_TRUE(Select(name)) << name;
-        frame.lbxImagesClick(nullptr);
+        ShowPreview();
         if (frame.pgcSiteInfo->currentIndex() == 0) {
             EXPECT_FALSE(frame.imgPreview->HasPicture()) << name;
         }
@@ -449,7 +456,7 @@ TEST_F(HostileProfile, LookingAtFilesLeavesTheirAccessTimes) {
     MenuRecorder menu;
     for (const char* name : names) {
         ASSERT_TRUE(Select(name));
-        frame.lbxImagesClick(nullptr);
+        ShowPreview();
         Menu();
         Open();
     }

@@ -164,15 +164,13 @@ std::size_t readDataRegions(int fd, unsigned char* into, std::size_t size) {
 
 // The bytes of the open file `fd`, whose fstat gave `size`, into `bytes` (grown when too small).
 // A writer may shrink the file meanwhile: keep what could be read, never more than fstat said.
-// Every offset in a container is 32-bit, so nothing past 4 GiB can be reached: a larger file is
-// read no further than that.
+// The caller has bounded `size` by kMaxContainerBytes.
 void readAll(int fd, std::uint64_t size, FileBytes& bytes) {
-    const auto expected = static_cast<std::size_t>(std::min(size, kMaxAddressableBytes));
+    const auto expected = static_cast<std::size_t>(size);
     if (bytes.capacity() < expected)
         bytes = FileBytes(expected);
     bytes.setSize(readDataRegions(fd, bytes.data(), expected));
 }
-
 
 // An open container file: regular, and starting with a container signature.
 struct OpenedFile {
