@@ -111,6 +111,12 @@ public:
         if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
             return std::nullopt;
         std::lock_guard guard(lock_);
+        // A folder is read for one name at first, and that answer kept; only a folder asked for
+        // another name gets a listing of every name kept. Most folders are asked for one name
+        // (each search asks again for the same one, passing by a cookie folder of a hundred
+        // thousand files), and a kept listing costs a copy of every name.
+        if (auto answer = singleNameAnswer(folder, name, info))
+            return *answer;
         Listing& listing = listingFor(folder, info);
         auto found = listing.names.find(AsciiLowerCase(name));
         if (found == listing.names.end())
@@ -172,9 +178,57 @@ private:
         return listing;
     }
 
+    // The one name a folder was asked for so far, and what was found for it.
+    struct SingleName {
+        Listing stamp; // names stay empty
+        std::string name;
+        std::optional<std::string> found;
+    };
+
+    // The answer for `name` in a folder that has no kept listing and was, unchanged and settled,
+    // asked for that name only (or never): nullopt when the folder needs a listing instead.
+    std::optional<std::optional<std::string>>
+    singleNameAnswer(const fs::path& folder, const std::string& name, const struct stat& info) {
+        const std::string key = folder.string();
+        if (listings_.count(key) != 0)
+            return std::nullopt;
+        auto asked = single_.find(key);
+        if (asked != single_.end() && asked->second.stamp.settled &&
+            unchanged(asked->second.stamp, info)) {
+            if (asked->second.name == name)
+                return asked->second.found;
+            single_.erase(asked);
+            return std::nullopt; // a second name: list the folder from now on
+        }
+        if (single_.size() >= kMaxFolders * 4)
+            single_.clear();
+        SingleName& entry = single_[key];
+        entry.stamp =
+            Listing{info.st_dev, info.st_ino, info.st_mtim, settledSince(info.st_mtim), {}};
+        entry.name = name;
+        entry.found = scanFor(folder, name);
+        return entry.found;
+    }
+
+    // The entry named like `name` ignoring ASCII case, read straight from the folder: of names
+    // that differ only in case, the first in name order, as a listing would give.
+    static std::optional<std::string> scanFor(const fs::path& folder, const std::string& name) {
+        std::optional<std::string> best;
+        std::unique_ptr<DIR, FolderCloser> entries(::opendir(folder.c_str()));
+        while (const dirent* entry = entries ? ::readdir(entries.get()) : nullptr) {
+            const std::string_view actual(entry->d_name);
+            if (actual == "." || actual == ".." || !EqualsIgnoringAsciiCase(actual, name))
+                continue;
+            if (!best || actual < *best)
+                best = std::string(actual);
+        }
+        return best;
+    }
+
     static constexpr std::size_t kMaxFolders = 64;
     std::mutex lock_;
     std::unordered_map<std::string, Listing> listings_;
+    std::unordered_map<std::string, SingleName> single_;
 };
 
 FolderListings& folderListings() {
