@@ -84,18 +84,14 @@ std::optional<fs::path> childNamed(const fs::path& folder, std::string_view name
     return folder / *best;
 }
 
+// The folder at `relative` ('/'-separated) below `base`, every step a real folder.
 std::optional<fs::path> folderAt(const fs::path& base, std::string_view relative) {
     fs::path current = base;
-    std::size_t start = 0;
-    while (start < relative.size()) {
-        std::size_t end = relative.find('/', start);
-        if (end == std::string_view::npos)
-            end = relative.size();
-        auto next = childNamed(current, relative.substr(start, end - start));
+    for (const fs::path& part : fs::path(relative)) {
+        auto next = childNamed(current, part.native());
         if (!next)
             return std::nullopt;
         current = std::move(*next);
-        start = end + 1;
     }
     return current;
 }

@@ -79,9 +79,24 @@ TdlgChooseProfile::TdlgChooseProfile(std::vector<profiles::ProfileCandidate> can
     UpdateButtons();
 }
 
+QTreeWidgetItem* TdlgChooseProfile::RowOf(const QByteArray& folder) const {
+    for (int row = 0; row < lvwProfiles->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = lvwProfiles->topLevelItem(row);
+        if (item->data(LocationColumn, kFolderRole).toByteArray() == folder)
+            return item;
+    }
+    return nullptr;
+}
+
 void TdlgChooseProfile::AddRows(const std::vector<profiles::ProfileCandidate>& candidates, int at) {
     QTreeWidgetItem* first = nullptr;
     for (const profiles::ProfileCandidate& candidate : candidates) {
+        const QByteArray folder = QByteArray::fromStdString(candidate.folder.string());
+        if (QTreeWidgetItem* listed = RowOf(folder)) { // picked again: selected, not repeated
+            if (!first)
+                first = listed;
+            continue;
+        }
         auto* item = new QTreeWidgetItem;
         item->setText(KindColumn, QStringLiteral("%1 (%2)").arg(
                                       QString::fromLatin1(profiles::KindName(candidate.kind)),
@@ -92,8 +107,7 @@ void TdlgChooseProfile::AddRows(const std::vector<profiles::ProfileCandidate>& c
         item->setToolTip(LocationColumn, location);
         item->setText(HoldsColumn, FromLocal(profiles::DescribeContents(candidate.cache)));
         item->setText(NewestColumn, FromLocal(profiles::DescribeNewestChange(candidate.cache)));
-        item->setData(LocationColumn, kFolderRole,
-                      QByteArray::fromStdString(candidate.folder.string()));
+        item->setData(LocationColumn, kFolderRole, folder);
         lvwProfiles->insertTopLevelItem(at++, item);
         if (!first)
             first = item;

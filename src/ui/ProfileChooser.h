@@ -14,6 +14,7 @@
 
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 class TdlgChooseProfile : public QDialog {
     Q_OBJECT
@@ -40,6 +41,7 @@ private:
     void AddRows(const std::vector<platform::profiles::ProfileCandidate>& candidates, int at);
     void UpdateButtons();
     void FitToContents();
+    QTreeWidgetItem* RowOf(const QByteArray& folder) const;
 
     FolderBrowser FBrowser;
 };

@@ -97,6 +97,11 @@ TEST(ProfileChooser, BrowseAddsTheProfilesOfThePickedFolderOnTop) {
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(Column(dialog.lvwProfiles, 1), (QStringList{"carol", "steamuser", "alice"}));
     EXPECT_EQ(dialog.lvwProfiles->currentItem(), dialog.lvwProfiles->topLevelItem(0));
+    // Picking the same folder again selects its row and adds none.
+    dialog.lvwProfiles->setCurrentItem(dialog.lvwProfiles->topLevelItem(2));
+    QTest::mouseClick(dialog.btnBrowse, Qt::LeftButton);
+    EXPECT_EQ(dialog.lvwProfiles->topLevelItemCount(), 3);
+    EXPECT_EQ(dialog.lvwProfiles->currentItem(), dialog.lvwProfiles->topLevelItem(0));
     QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
     EXPECT_EQ(dialog.ChosenFolder(), prefixUsers / "carol");
 }
