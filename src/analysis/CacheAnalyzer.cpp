@@ -217,20 +217,21 @@ void TCacheAnalyzer::AddEntry(const TEntryInfo& Info, TSearchPattern Pattern) {
     const TCategory category = CategoryOf(Info, Pattern);
     TEntryList& list = FLists[category];
     TEntryCopy& copy = list.emplace_back();
-    TEntryInfo& kept = copy.Info;
-    kept.SourceUrlName = Info.SourceUrlName;
-    kept.LocalFileName = Info.LocalFileName;
-    kept.EntryType = Info.EntryType;
-    kept.UseCount = Info.UseCount;
-    kept.HitRate = Info.HitRate;
-    kept.Size = Info.Size;
-    kept.LastModifiedTime = Info.LastModifiedTime;
-    kept.ExpireTime = Info.ExpireTime;
-    kept.LastAccessTime = Info.LastAccessTime;
-    kept.LastSyncTime = Info.LastSyncTime;
-    kept.ExemptDelta = Info.ExemptDelta;
-    // The URL text and the list must stay index-aligned, even when memory runs out here.
+    // The URL text and the list must stay index-aligned, even when memory runs out here: an entry
+    // whose copy fails leaves neither.
     try {
+        TEntryInfo& kept = copy.Info;
+        kept.SourceUrlName = Info.SourceUrlName;
+        kept.LocalFileName = Info.LocalFileName;
+        kept.EntryType = Info.EntryType;
+        kept.UseCount = Info.UseCount;
+        kept.HitRate = Info.HitRate;
+        kept.Size = Info.Size;
+        kept.LastModifiedTime = Info.LastModifiedTime;
+        kept.ExpireTime = Info.ExpireTime;
+        kept.LastAccessTime = Info.LastAccessTime;
+        kept.LastSyncTime = Info.LastSyncTime;
+        kept.ExemptDelta = Info.ExemptDelta;
         copy.LowerUrl = FUrls[category].Add(Info.SourceUrlName);
     } catch (...) {
         list.pop_back();

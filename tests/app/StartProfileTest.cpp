@@ -108,7 +108,7 @@ TEST(StartProfile, TheWindowShowsWhichProfileIsOpen) {
     const QString expected =
         QStringLiteral("Profile: ") + QString::fromStdString(profile.folder().string());
     EXPECT_EQ(line->FullText(), expected);
-    EXPECT_EQ(line->toolTip(), expected);
+    EXPECT_EQ(line->toolTip(), QStringLiteral("<qt>%1</qt>").arg(expected));
     const int designedWidth = window.width();
     window.show();
     QApplication::processEvents();
@@ -122,3 +122,17 @@ TEST(StartProfile, TheWindowShowsWhichProfileIsOpen) {
 }
 
 } // namespace
+
+// The folder's name comes from the examined disk: markup in it stays text, control characters
+// show escaped.
+TEST(StartProfile, TheProfileLineShowsAHostileFolderNameAsText) {
+    zz_test::TempProfile profile("<b>bold</b><img src=x>\x1b");
+    TfrmZezuvurMain window;
+    auto* line = window.findChild<TProfileLine*>(QStringLiteral("lblProfile"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(line->FullText().endsWith(QStringLiteral("/<b>bold</b><img src=x>\\x1B")))
+        << line->FullText().toStdString();
+    EXPECT_TRUE(
+        line->toolTip().contains(QStringLiteral("&lt;b&gt;bold&lt;/b&gt;&lt;img src=x&gt;")));
+}

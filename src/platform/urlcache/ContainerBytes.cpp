@@ -63,9 +63,9 @@ namespace {
 
 int openReadOnly(const std::filesystem::path& path) {
     // O_NOATIME is refused for files the process does not own; fall back to a plain open.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 && errno == EPERM)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     return fd;
 }
 
