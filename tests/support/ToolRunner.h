@@ -5,11 +5,13 @@
 #include "support/TempFolder.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,6 +38,24 @@ inline std::filesystem::path ToolPath(const std::string& tool) {
         dir ? std::filesystem::path(dir)
             : std::filesystem::read_symlink("/proc/self/exe").parent_path();
     return folder / tool;
+}
+
+// The program of that name in a PATH folder, if there is one.
+inline std::optional<std::filesystem::path> FindOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    const std::string folders = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        std::size_t end = folders.find(':', start);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::filesystem::path candidate =
+            std::filesystem::path(folders.substr(start, end - start)) / program;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return std::nullopt;
 }
 
 inline std::string ReadFile(const std::filesystem::path& file) {

@@ -19,22 +19,6 @@ namespace fs = std::filesystem;
 using namespace urlcache_writer;
 using namespace zz_test;
 
-std::optional<fs::path> findOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        std::size_t end = folders.find(':', start);
-        if (end == std::string::npos)
-            end = folders.size();
-        const fs::path candidate = fs::path(folders.substr(start, end - start)) / program;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
 // One record as msiecfexport prints it: "Name<tabs>: value" lines, records split by blank lines.
 using Record = std::map<std::string, std::string>;
 
@@ -99,7 +83,7 @@ Entry sampleEntry(int i) {
 }
 
 TEST(IndependentReader, AgreesOnEveryRecordOfWriterMadeContainers) {
-    const auto program = findOnPath("msiecfexport");
+    const auto program = FindOnPath("msiecfexport");
     if (!program)
         GTEST_SKIP() << "msiecfexport is not installed";
     for (Signature signature : {Signature::Windows52, Signature::Wine}) {
