@@ -28,24 +28,21 @@ constexpr std::uint32_t kCookieEntryType = 0x00100000;
 constexpr std::uint32_t kCodePageUtf16 = 1200;
 constexpr std::size_t kSecureDirectoryLength = 8;
 
-// The cells of one table, found by column name once per table.
+// The cells of one table by column name. Each name is looked up among the columns once per
+// table: a name is remembered by the address of its text (the callers pass literals).
 class Columns {
 public:
     explicit Columns(const Table& table) : table_(table) {}
 
     const Cell* cell(const Row& row, std::string_view name) const {
-        for (std::size_t i = 0; i < table_.columns.size() && i < row.cells.size(); ++i) {
-            if (table_.columns[i].name == name)
-                return row.cells[i].values.empty() ? nullptr : &row.cells[i];
-        }
-        return nullptr;
+        const std::size_t at = index(name);
+        if (at >= row.cells.size() || row.cells[at].values.empty())
+            return nullptr;
+        return &row.cells[at];
     }
     const Column* column(std::string_view name) const {
-        for (const Column& column : table_.columns) {
-            if (column.name == name)
-                return &column;
-        }
-        return nullptr;
+        const std::size_t at = index(name);
+        return at < table_.columns.size() ? &table_.columns[at] : nullptr;
     }
 
     std::optional<std::string> text(const Row& row, std::string_view name) const {
@@ -99,7 +96,26 @@ public:
     }
 
 private:
+    static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+
+    std::size_t index(std::string_view name) const {
+        for (const auto& [text, at] : known_) {
+            if (text == name.data())
+                return at;
+        }
+        std::size_t at = kMissing;
+        for (std::size_t i = 0; i < table_.columns.size(); ++i) {
+            if (table_.columns[i].name == name) {
+                at = i;
+                break;
+            }
+        }
+        known_.emplace_back(name.data(), at);
+        return at;
+    }
+
     const Table& table_;
+    mutable std::vector<std::pair<const char*, std::size_t>> known_;
 };
 
 // The number N of a table named `stem` followed by N; nullopt for other names.
@@ -296,8 +312,9 @@ void readContents(const ese::Database& database, WebCacheContents& contents) {
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (auto& [id, container] : rows) {
             // Two rows naming one table would deliver its entries twice.
+            const std::string& name = container.table;
             if (std::any_of(contents.containers.begin(), contents.containers.end(),
-                            [&](const WebCacheContainer& c) { return c.table == container.table; }))
+                            [&](const WebCacheContainer& c) { return c.table == name; }))
                 continue;
             readContainerRows(database, container);
             contents.containers.push_back(std::move(container));
