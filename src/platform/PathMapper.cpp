@@ -107,6 +107,12 @@ public:
         if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
             return std::nullopt;
         std::lock_guard guard(lock_);
+        // The first look into a folder reads it for that one name; only a folder looked into
+        // again gets a listing kept. Most folders are looked into once (a search passing by a
+        // cookie folder of a hundred thousand files), and a kept listing costs a copy of every
+        // name.
+        if (!wasAsked(folder, info))
+            return scanFor(folder, name);
         Listing& listing = listingFor(folder, info);
         auto found = listing.names.find(AsciiLowerCase(name));
         if (found == listing.names.end())
@@ -168,9 +174,44 @@ private:
         return listing;
     }
 
+    // Whether `folder`, unchanged, was looked into before; notes that it now was.
+    bool wasAsked(const fs::path& folder, const struct stat& info) {
+        const std::string key = folder.string();
+        if (auto cached = listings_.find(key); cached != listings_.end())
+            return true;
+        Listing stamp{info.st_dev, info.st_ino, info.st_mtim, false, {}};
+        auto [asked, added] = asked_.try_emplace(key, stamp);
+        if (added) {
+            if (asked_.size() > kMaxFolders * 4) {
+                asked_.clear();
+                asked_.emplace(key, stamp);
+            }
+            return false;
+        }
+        const bool before = unchanged(asked->second, info);
+        asked->second = stamp;
+        return before;
+    }
+
+    // The entry named like `name` ignoring ASCII case, read straight from the folder: of names
+    // that differ only in case, the first in name order, as a listing would give.
+    static std::optional<std::string> scanFor(const fs::path& folder, const std::string& name) {
+        std::optional<std::string> best;
+        std::unique_ptr<DIR, FolderCloser> entries(::opendir(folder.c_str()));
+        while (const dirent* entry = entries ? ::readdir(entries.get()) : nullptr) {
+            const std::string_view actual(entry->d_name);
+            if (actual == "." || actual == ".." || !EqualsIgnoringAsciiCase(actual, name))
+                continue;
+            if (!best || actual < *best)
+                best = std::string(actual);
+        }
+        return best;
+    }
+
     static constexpr std::size_t kMaxFolders = 64;
     std::mutex lock_;
     std::unordered_map<std::string, Listing> listings_;
+    std::unordered_map<std::string, Listing> asked_; // stamps only, no names
 };
 
 FolderListings& folderListings() {
