@@ -30,9 +30,12 @@ inline void appendUtf8(std::uint32_t code, std::string& out) {
     }
 }
 
+// A backslash doubled and a tab written as \t, so that values never split a line's fields.
 inline void appendCharacter(std::uint32_t code, std::string& out) {
     if (code == '\\')
         out += "\\\\";
+    else if (code == '\t')
+        out += "\\t";
     else
         appendUtf8(code, out);
 }
@@ -147,7 +150,7 @@ inline void appendValue(const platform::ese::Column& column, std::string_view by
     appendHex(bytes, out);
 }
 
-// One row, tab-separated; the values of a multi-value column separated by semicolons.
+// One row, tab-separated; the values of a multi-value column separated by "; ".
 inline void appendRow(const platform::ese::Table& table, const platform::ese::Row& row,
                       std::string& out) {
     for (std::size_t i = 0; i < table.columns.size() && i < row.cells.size(); ++i) {
@@ -156,7 +159,7 @@ inline void appendRow(const platform::ese::Table& table, const platform::ese::Ro
         const auto& values = row.cells[i].values;
         for (std::size_t v = 0; v < values.size(); ++v) {
             if (v > 0)
-                out += ';';
+                out += "; ";
             appendValue(table.columns[i], values[v], out);
         }
     }
