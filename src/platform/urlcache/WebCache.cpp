@@ -80,6 +80,48 @@ public:
         return {static_cast<win::DWORD>(value), static_cast<win::DWORD>(value >> 32)};
     }
 
+    // Appends the text to `texts`, as textOf() gives it.
+    WebCacheText append(const Row& row, std::string_view name, std::string& texts) const {
+        const Cell* found = cell(row, name);
+        const Column* described = column(name);
+        if (found == nullptr || described == nullptr)
+            return {};
+        const std::string_view value = found->values.front();
+        WebCacheText text{texts.size(), 0, true};
+        if (described->codePage == kCodePageUtf16) {
+            // Mostly ASCII: straight in, without a copy on the way.
+            std::size_t i = 0;
+            for (; i + 1 < value.size(); i += 2) {
+                const unsigned char low = static_cast<unsigned char>(value[i]);
+                if (low >= 0x80 || value[i + 1] != '\0' || low == 0)
+                    break;
+                texts.push_back(static_cast<char>(low));
+            }
+            if (i + 1 < value.size() && !(value[i] == '\0' && value[i + 1] == '\0')) {
+                texts.resize(text.offset);
+                texts.append(textOf(*described, value));
+            }
+        } else {
+            texts.append(textOf(*described, value));
+        }
+        text.size = static_cast<std::uint32_t>(
+            std::min<std::size_t>(texts.size() - text.offset, 0xFFFFFFFFu));
+        return text;
+    }
+
+    // The bytes of a value, appended to `texts`.
+    WebCacheText appendBytes(const Row& row, std::string_view name, std::string& texts) const {
+        const Cell* found = cell(row, name);
+        if (found == nullptr)
+            return {};
+        const std::string_view value = found->values.front();
+        WebCacheText text{
+            texts.size(),
+            static_cast<std::uint32_t>(std::min<std::size_t>(value.size(), 0xFFFFFFFFu)), true};
+        texts.append(value.substr(0, text.size));
+        return text;
+    }
+
     // A text value as the A-calls hand it out: UTF-16 text in the ANSI code page, up to its
     // first NUL; 8-bit text as it is, up to its first NUL.
     static std::string textOf(const Column& column, std::string_view value) {
@@ -165,14 +207,14 @@ std::string withoutTrailingSeparators(std::string folder) {
     return folder;
 }
 
-WebCacheEntry entryOfRow(const Columns& columns, const Row& row) {
+WebCacheEntry entryOfRow(const Columns& columns, const Row& row, std::string& texts) {
     WebCacheEntry entry;
-    entry.url = columns.text(row, "Url");
-    entry.fileName = columns.text(row, "Filename");
-    if (entry.fileName && entry.fileName->empty())
-        entry.fileName.reset();
-    entry.headerInfo = columns.bytes(row, "ResponseHeaders");
-    entry.extension = columns.text(row, "FileExtension");
+    entry.url = columns.append(row, "Url", texts);
+    entry.fileName = columns.append(row, "Filename", texts);
+    if (entry.fileName.size == 0)
+        entry.fileName.present = false;
+    entry.headerInfo = columns.appendBytes(row, "ResponseHeaders", texts);
+    entry.extension = columns.append(row, "FileExtension", texts);
     if (auto index = columns.number(row, "SecureDirectory"); index && *index <= 0xFFFFFFFFu)
         entry.secureDirectory = static_cast<std::uint32_t>(*index);
     entry.entryType = columns.number32(row, "Type");
@@ -195,7 +237,7 @@ void readContainerRows(const ese::Database& database, WebCacheContainer& contain
     ese::TableCursor cursor(database, *table);
     Row row;
     while (cursor.next(row))
-        container.entries.push_back(entryOfRow(columns, row));
+        container.entries.push_back(entryOfRow(columns, row, container.texts));
 }
 
 // "com.github" -> "github.com".
@@ -236,7 +278,11 @@ void readCookieRows(const ese::Database& database, const Table& table, const std
         auto [slot, added] = groups.try_emplace({domain, path}, container.entries.size());
         if (added) {
             WebCacheEntry& entry = container.entries.emplace_back();
-            entry.url = "Cookie:" + user + "@" + domain + path;
+            const std::string url = "Cookie:" + user + "@" + domain + path;
+            entry.url = {container.texts.size(),
+                         static_cast<std::uint32_t>(std::min<std::size_t>(url.size(), 0xFFFFFFFFu)),
+                         true};
+            container.texts.append(url, 0, entry.url.size);
             entry.fileName = entry.url;
             entry.entryType = kCookieEntryType;
         }
@@ -258,11 +304,12 @@ std::string userOf(const WebCacheContents& contents) {
         if (container.kind != ContainerKind::History)
             continue;
         for (const WebCacheEntry& entry : container.entries) {
-            if (!entry.url || !entry.url->starts_with("Visited: "))
+            const auto url = container.text(entry.url);
+            if (!url || !url->starts_with("Visited: "))
                 continue;
-            const std::size_t at = entry.url->find('@');
+            const std::size_t at = url->find('@');
             if (at != std::string::npos && at > 9)
-                return entry.url->substr(9, at - 9);
+                return std::string(url->substr(9, at - 9));
         }
     }
     for (const WebCacheContainer& container : contents.containers) {
@@ -486,21 +533,19 @@ std::optional<CacheEntry> WebCacheContainerReader::nextEntry() {
         return std::nullopt;
     const WebCacheEntry& row = container_.entries[next_++];
     CacheEntry entry;
-    entry.url = row.url;
-    if (row.fileName) {
-        entry.fileName = *row.fileName;
+    entry.url = container_.text(row.url);
+    if (row.fileName.present) {
+        entry.fileName = container_.text(row.fileName);
         if (row.secureDirectory < secureFolders_.size())
             entry.fileFolder = secureFolders_[row.secureDirectory];
         else
             entry.fileFolder = folder_;
     }
-    if (row.headerInfo) {
-        entry.headerInfo = *row.headerInfo;
-        entry.headerInfoSize =
-            static_cast<std::uint32_t>(std::min<std::size_t>(row.headerInfo->size(), 0xFFFFFFFFu));
+    if (row.headerInfo.present) {
+        entry.headerInfo = container_.text(row.headerInfo);
+        entry.headerInfoSize = row.headerInfo.size;
     }
-    if (row.extension)
-        entry.extension = *row.extension;
+    entry.extension = container_.text(row.extension);
     entry.entryType = row.entryType;
     entry.useCount = row.useCount;
     entry.hitRate = row.hitRate;
