@@ -107,12 +107,12 @@ public:
         if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
             return std::nullopt;
         std::lock_guard guard(lock_);
-        // The first look into a folder reads it for that one name; only a folder looked into
-        // again gets a listing kept. Most folders are looked into once (a search passing by a
-        // cookie folder of a hundred thousand files), and a kept listing costs a copy of every
-        // name.
-        if (!wasAsked(folder, info))
-            return scanFor(folder, name);
+        // A folder is read for one name at first, and that answer kept; only a folder asked for
+        // another name gets a listing of every name kept. Most folders are asked for one name
+        // (each search asks again for the same one, passing by a cookie folder of a hundred
+        // thousand files), and a kept listing costs a copy of every name.
+        if (auto answer = singleNameAnswer(folder, name, info))
+            return *answer;
         Listing& listing = listingFor(folder, info);
         auto found = listing.names.find(AsciiLowerCase(name));
         if (found == listing.names.end())
@@ -174,23 +174,36 @@ private:
         return listing;
     }
 
-    // Whether `folder`, unchanged, was looked into before; notes that it now was.
-    bool wasAsked(const fs::path& folder, const struct stat& info) {
+    // The one name a folder was asked for so far, and what was found for it.
+    struct SingleName {
+        Listing stamp; // names stay empty
+        std::string name;
+        std::optional<std::string> found;
+    };
+
+    // The answer for `name` in a folder that has no kept listing and was, unchanged and settled,
+    // asked for that name only (or never): nullopt when the folder needs a listing instead.
+    std::optional<std::optional<std::string>>
+    singleNameAnswer(const fs::path& folder, const std::string& name, const struct stat& info) {
         const std::string key = folder.string();
-        if (auto cached = listings_.find(key); cached != listings_.end())
-            return true;
-        Listing stamp{info.st_dev, info.st_ino, info.st_mtim, false, {}};
-        auto [asked, added] = asked_.try_emplace(key, stamp);
-        if (added) {
-            if (asked_.size() > kMaxFolders * 4) {
-                asked_.clear();
-                asked_.emplace(key, stamp);
-            }
-            return false;
+        if (listings_.count(key) != 0)
+            return std::nullopt;
+        auto asked = single_.find(key);
+        if (asked != single_.end() && asked->second.stamp.settled &&
+            unchanged(asked->second.stamp, info)) {
+            if (asked->second.name == name)
+                return asked->second.found;
+            single_.erase(asked);
+            return std::nullopt; // a second name: list the folder from now on
         }
-        const bool before = unchanged(asked->second, info);
-        asked->second = stamp;
-        return before;
+        if (single_.size() >= kMaxFolders * 4)
+            single_.clear();
+        SingleName& entry = single_[key];
+        entry.stamp =
+            Listing{info.st_dev, info.st_ino, info.st_mtim, settledSince(info.st_mtim), {}};
+        entry.name = name;
+        entry.found = scanFor(folder, name);
+        return entry.found;
     }
 
     // The entry named like `name` ignoring ASCII case, read straight from the folder: of names
@@ -211,7 +224,7 @@ private:
     static constexpr std::size_t kMaxFolders = 64;
     std::mutex lock_;
     std::unordered_map<std::string, Listing> listings_;
-    std::unordered_map<std::string, Listing> asked_; // stamps only, no names
+    std::unordered_map<std::string, SingleName> single_;
 };
 
 FolderListings& folderListings() {
