@@ -10,11 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string bytes(reinterpret_cast<const char*>(data), size);
     (void)platform::ese::decompressValue(bytes, 1 << 16);
-    const auto database = platform::ese::Database::fromBytes(bytes);
+    const auto database = platform::ese::Database::fromBytes(std::move(bytes));
     if (!database)
         return 0;
     std::string line;

@@ -151,6 +151,7 @@ private:
     class RowDecoder;
 
     Database();
+    static std::unique_ptr<Database> load(std::unique_ptr<Database> database, std::string* error);
     bool readHeader(std::string* error);
     bool readCatalog(std::string* error);
     bool readCatalogAt(std::uint32_t root);
@@ -160,7 +161,10 @@ private:
                                          std::size_t limit) const;
     bool decodeRow(const Table& table, std::string_view record, Row& row) const;
 
-    std::string bytes_;
+    // The file's bytes, in one of the two owners below.
+    std::string_view bytes_;
+    std::string ownedString_;
+    std::unique_ptr<char[]> ownedBuffer_;
     Header header_;
     bool largePages_ = false;    // the 80-byte page header and 15-bit tag fields
     bool flagsInRecord_ = false; // every tagged value carries its flags byte
