@@ -127,10 +127,12 @@ private:
     std::uint32_t fatherObject_ = 0;
 };
 
+// One database, read from a copy of its bytes. Reading keeps caches and counts: use one from one
+// thread at a time.
 class Database {
 public:
-    // Reads the file at `path` into memory. nullopt when it cannot be read or holds no ESE
-    // database; `error` then says why.
+    // Reads the file at `path` into memory (a copy: the file is never mapped or locked). Null
+    // when it cannot be read or holds no ESE database; `error` then says why.
     static std::unique_ptr<Database> open(const std::string& path, std::string* error = nullptr);
     // The same over bytes already in memory.
     static std::unique_ptr<Database> fromBytes(std::string bytes, std::string* error = nullptr);
