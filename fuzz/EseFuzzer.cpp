@@ -24,6 +24,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -142,10 +143,10 @@ void ReadAsWebCache(const std::string& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string bytes(reinterpret_cast<const char*>(data), size);
     (void)platform::ese::decompressValue(bytes, 1 << 16);
     ReadAsWebCache(bytes);
-    const auto database = platform::ese::Database::fromBytes(bytes);
+    const auto database = platform::ese::Database::fromBytes(std::move(bytes));
     if (!database)
         return 0;
     std::string line;

@@ -4,6 +4,7 @@
 
 #include "platform/ese/EseDatabase.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -42,15 +43,20 @@ inline void appendCharacter(std::uint32_t code, std::string& out) {
 
 // UTF-16LE up to the first NUL; a lone surrogate becomes U+FFFD.
 inline void appendUtf16(std::string_view bytes, std::string& out) {
-    const auto unit = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
-               (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
-    };
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t units = bytes.size() / 2;
+    const auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(data[2 * i]) |
+               (static_cast<std::uint32_t>(data[2 * i + 1]) << 8);
+    };
     for (std::size_t i = 0; i < units; ++i) {
         std::uint32_t code = unit(i);
         if (code == 0)
             break;
+        if (code < 0x80 && code != '\\' && code != '\t') {
+            out += static_cast<char>(code);
+            continue;
+        }
         if (code >= 0xD800 && code < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
             unit(i + 1) < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
@@ -78,11 +84,20 @@ inline void appendAnsi(std::string_view bytes, std::string& out) {
 
 inline void appendHex(std::string_view bytes, std::string& out) {
     static constexpr char kDigits[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    out.resize(at + 2 * bytes.size());
+    char* to = out.data() + at;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        out += kDigits[byte >> 4];
-        out += kDigits[byte & 0xF];
+        *to++ = kDigits[byte >> 4];
+        *to++ = kDigits[byte & 0xF];
     }
+}
+
+inline void appendInteger(std::int64_t value, std::string& out) {
+    char buffer[24];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    out.append(buffer, end);
 }
 
 inline void appendValue(const platform::ese::Column& column, std::string_view bytes,
@@ -101,8 +116,7 @@ inline void appendValue(const platform::ese::Column& column, std::string_view by
     case kCurrency:
     case kLongLong:
         if (const auto value = integerValue(column, bytes)) {
-            std::snprintf(buffer, sizeof buffer, "%" PRId64, *value);
-            out += buffer;
+            appendInteger(*value, out);
         } else {
             appendHex(bytes, out);
         }
