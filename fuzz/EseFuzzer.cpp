@@ -7,6 +7,7 @@
 // and when the bytes hold any container, the cache calls walk a profile holding that database
 // beside an index.dat container, which must stay readable.
 
+#include "EntryChecks.h"
 #include "ese-dump/EseFormat.h"
 #include "platform/LastError.h"
 #include "platform/PathMapper.h"
@@ -30,29 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-void CheckInside(const char* text, const unsigned char* block, std::size_t size) {
-    if (text == nullptr)
-        return;
-    const auto* start = reinterpret_cast<const unsigned char*>(text);
-    Check(start >= block && start < block + size);
-    Check(std::memchr(start, 0, static_cast<std::size_t>(block + size - start)) != nullptr);
-}
+using zz_fuzz::Check;
 
 void CheckEntry(const win::INTERNET_CACHE_ENTRY_INFOA& entry, std::size_t size) {
-    const auto* block = reinterpret_cast<const unsigned char*>(&entry);
-    Check(entry.dwStructSize == sizeof(win::INTERNET_CACHE_ENTRY_INFOA));
-    CheckInside(entry.lpszSourceUrlName, block, size);
-    CheckInside(entry.lpszLocalFileName, block, size);
-    CheckInside(entry.lpszFileExtension, block, size);
-    if (entry.lpHeaderInfo != nullptr) {
-        const auto* header = reinterpret_cast<const unsigned char*>(entry.lpHeaderInfo);
-        Check(header >= block && header + entry.dwHeaderInfoSize <= block + size);
-    }
+    zz_fuzz::CheckEntry(reinterpret_cast<const unsigned char*>(&entry), size);
 }
 
 // A profile with one index.dat content container, its WebCache database rewritten per input.

@@ -217,15 +217,15 @@ WebCacheEntry entryOfRow(const Columns& columns, const Row& row, std::string& te
     entry.extension = columns.append(row, "FileExtension", texts);
     if (auto index = columns.number(row, "SecureDirectory"); index && *index <= 0xFFFFFFFFu)
         entry.secureDirectory = static_cast<std::uint32_t>(*index);
-    entry.entryType = columns.number32(row, "Type");
-    entry.hitRate = columns.number32(row, "AccessCount");
-    entry.useCount = columns.number32(row, "SyncCount");
-    entry.exemptDelta = columns.number32(row, "ExemptionDelta");
-    entry.size = columns.number(row, "FileSize").value_or(0);
-    entry.lastModified = columns.fileTime(row, "ModifiedTime");
-    entry.expireTime = columns.fileTime(row, "ExpiryTime");
-    entry.lastAccess = columns.fileTime(row, "AccessedTime");
-    entry.lastSync = columns.fileTime(row, "SyncTime");
+    entry.numbers.entryType = columns.number32(row, "Type");
+    entry.numbers.hitRate = columns.number32(row, "AccessCount");
+    entry.numbers.useCount = columns.number32(row, "SyncCount");
+    entry.numbers.exemptDelta = columns.number32(row, "ExemptionDelta");
+    entry.numbers.size = columns.number(row, "FileSize").value_or(0);
+    entry.numbers.lastModified = columns.fileTime(row, "ModifiedTime");
+    entry.numbers.expireTime = columns.fileTime(row, "ExpiryTime");
+    entry.numbers.lastAccess = columns.fileTime(row, "AccessedTime");
+    entry.numbers.lastSync = columns.fileTime(row, "SyncTime");
     return entry;
 }
 
@@ -284,16 +284,17 @@ void readCookieRows(const ese::Database& database, const Table& table, const std
                          true};
             container.texts.append(url, 0, entry.url.size);
             entry.fileName = entry.url;
-            entry.entryType = kCookieEntryType;
+            entry.numbers.entryType = kCookieEntryType;
         }
         WebCacheEntry& entry = container.entries[slot->second];
         const win::FILETIME modified = columns.fileTime(row, "LastModified");
-        entry.lastModified = later(entry.lastModified, modified);
-        entry.lastAccess = entry.lastModified;
-        entry.expireTime = later(entry.expireTime, columns.fileTime(row, "Expires"));
-        entry.size += columns.bytes(row, "Name").value_or("").size() +
-                      columns.bytes(row, "Value").value_or("").size();
-        ++entry.hitRate;
+        entry.numbers.lastModified = later(entry.numbers.lastModified, modified);
+        entry.numbers.lastAccess = entry.numbers.lastModified;
+        entry.numbers.expireTime =
+            later(entry.numbers.expireTime, columns.fileTime(row, "Expires"));
+        entry.numbers.size += columns.bytes(row, "Name").value_or("").size() +
+                              columns.bytes(row, "Value").value_or("").size();
+        ++entry.numbers.hitRate;
     }
 }
 
@@ -532,7 +533,7 @@ std::optional<CacheEntry> WebCacheContainerReader::nextEntry() {
     if (next_ >= container_.entries.size())
         return std::nullopt;
     const WebCacheEntry& row = container_.entries[next_++];
-    CacheEntry entry;
+    CacheEntry entry = row.numbers;
     entry.url = container_.text(row.url);
     if (row.fileName.present) {
         entry.fileName = container_.text(row.fileName);
@@ -546,15 +547,6 @@ std::optional<CacheEntry> WebCacheContainerReader::nextEntry() {
         entry.headerInfoSize = row.headerInfo.size;
     }
     entry.extension = container_.text(row.extension);
-    entry.entryType = row.entryType;
-    entry.useCount = row.useCount;
-    entry.hitRate = row.hitRate;
-    entry.exemptDelta = row.exemptDelta;
-    entry.size = row.size;
-    entry.lastModified = row.lastModified;
-    entry.expireTime = row.expireTime;
-    entry.lastAccess = row.lastAccess;
-    entry.lastSync = row.lastSync;
     return entry;
 }
 

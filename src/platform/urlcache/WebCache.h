@@ -87,15 +87,7 @@ struct WebCacheEntry {
     WebCacheText headerInfo;
     WebCacheText extension;
     std::uint32_t secureDirectory = 0xFFFFFFFF;
-    std::uint32_t entryType = 0;
-    std::uint32_t useCount = 0;
-    std::uint32_t hitRate = 0;
-    std::uint32_t exemptDelta = 0;
-    std::uint64_t size = 0;
-    win::FILETIME lastModified;
-    win::FILETIME expireTime;
-    win::FILETIME lastAccess;
-    win::FILETIME lastSync;
+    CacheEntry numbers; // its type, counts, size and times; its texts are the ones above
 };
 
 struct WebCacheContainer {
