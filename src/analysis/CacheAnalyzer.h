@@ -4,6 +4,7 @@
 // snapshot. Plain C++ over the cache enumerator and the platform's text services.
 
 #include "analysis/Categories.h"
+#include "analysis/ChunkedList.h"
 #include "analysis/UrlText.h"
 #include "cache/IECache.h"
 
@@ -46,7 +47,7 @@ struct TAnalyzerEntryCopy {
 class TCacheAnalyzer : public TObject {
 public:
     using TEntryCopy = TAnalyzerEntryCopy;
-    using TEntryList = std::vector<TEntryCopy>;
+    using TEntryList = TChunkedList<TEntryCopy>;
 
 private:
     // Per category (see Categories.h): the copies in delivery order, their lower-cased URLs in
