@@ -217,6 +217,11 @@ Fixture itemsTable(std::size_t rows) {
         // esedbexport prints that place: it does not read the null bitmap.
         if (i % 3 == 0)
             f.keyed[n * 7919 - 100000][2] = "0";
+        // Deleted rows not yet cleaned up stay in the pages, flagged: readers skip them.
+        if (i % 11 == 10) {
+            f.table.deletedRows.insert(i);
+            f.keyed.erase(n * 7919 - 100000);
+        }
     }
     return f;
 }
@@ -428,6 +433,36 @@ TEST(EseWriterTest, LongValuesGoToTheirOwnTreeInSeveralChunks) {
         const std::size_t at = PageOffset(page, db.pageSize);
         const auto flags = static_cast<std::uint8_t>(db.bytes[at + 36]);
         EXPECT_TRUE(flags & 0x80) << "page " << page;
+    }
+}
+
+TEST(EseWriterTest, EightByteLongValueIdsAsCurrentFilesHaveThem) {
+    Table table;
+    table.name = "Blobs";
+    table.columns = {column("Id", ColumnType::Long), column("Data", ColumnType::LongBinary)};
+    table.keyColumns = {"Id"};
+    Row row;
+    row["Id"] = Int32(1);
+    row["Data"] = Bytes(std::string(5000, 'x'));
+    table.rows.push_back(row);
+    for (std::uint32_t idBytes : {4u, 8u}) {
+        Options options;
+        options.longValueIdBytes = idBytes;
+        const Database db = Build({table}, options);
+        ASSERT_TRUE(db.tables[0].longValues);
+        // The long-value tree is a single root leaf: header entry then one chunk, keyed by the id
+        // in big-endian order.
+        const std::size_t root = PageOffset(db.tables[0].longValues->root, db.pageSize);
+        const std::size_t lastTag = db.pageSize - 8; // tag 1: the header entry
+        const auto word = [&](std::size_t at) {
+            return static_cast<std::uint16_t>(static_cast<std::uint8_t>(db.bytes[at]) |
+                                              static_cast<std::uint8_t>(db.bytes[at + 1]) << 8);
+        };
+        const std::size_t value = root + 80 + (word(root + lastTag + 2) & 0x7FFF);
+        EXPECT_EQ(word(value) & 0x1FFF, idBytes) << "key size";
+        const std::string key = db.bytes.substr(value + 2, idBytes);
+        EXPECT_EQ(key, idBytes == 4 ? std::string("\0\0\0\1", 4)
+                                    : std::string("\x80\0\0\0\x80\0\0\1", 8));
     }
 }
 

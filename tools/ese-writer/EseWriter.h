@@ -18,7 +18,8 @@
 // - Page header 40 bytes (80 on 16 and 32 KiB pages); page tags from the page end, 4 bytes each,
 //   size then offset (offset relative to the end of the header). Tag flags: on small pages the top
 //   3 bits of the tag's offset word, on large pages the top 3 bits of the value's first 16-bit
-//   word. 0x4 = the entry starts with a common-key size (bytes shared with the page key in tag 0).
+//   word. 0x4 = the entry starts with a common-key size (bytes shared with the page key in tag 0);
+//   0x2 = a deleted entry (skip it); 0x1 = set on every leaf entry, as real files do.
 // - Page 1 is the database root (object 1) with its space trees at pages 2 and 3; page 4 is the
 //   catalog MSysObjects (object 2, its other pages in 5..23 and after), page 24 its copy
 //   MSysObjectsShadow (object 3); the user tables follow. Tag 0 of a root page is the 16-byte root
@@ -35,8 +36,9 @@
 //   large pages starts with a flags byte (0x01 variable-size type, 0x02 compressed, 0x04 long
 //   value, 0x08 multi-value); on small pages the byte is present only when the offset has 0x4000.
 // - Multi-values: 16-bit offsets from the value's start (after the flags byte), then the values.
-// - Long values: the record holds a 4-byte id (little-endian); the table's long-value tree holds
-//   key BE32(id) -> (reference count 1, total size) and key BE32(id) BE32(offset) -> chunk.
+// - Long values: the record holds a 4-byte id (little-endian; 8 bytes with longValueIdBytes);
+//   the table's long-value tree holds key BE(id) -> (reference count 1, total size) and key
+//   BE(id) BE32(offset) -> chunk.
 // - Compression: first byte 0x08 | (bits used in the last byte - 1) then 7-bit values packed
 //   from the least significant bit (8-bit text); 0x10 | ... the same for UTF-16 text whose units
 //   are all below 0x80 (each unit packed to 7 bits); 0x18, 16-bit uncompressed size, then plain
@@ -46,6 +48,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +106,9 @@ struct Table {
     std::vector<std::string> keyColumns; // integer columns of the primary index, in key order
     std::string indexName = "PrimaryKey";
     std::vector<Row> rows; // any order: they are stored sorted by key; duplicate keys throw
+    // Indexes into rows of rows stored as deleted ones not yet cleaned up (tag flag 0x2): readers
+    // must skip them.
+    std::set<std::size_t> deletedRows;
 };
 
 struct Options {
@@ -113,6 +119,8 @@ struct Options {
     // rows.
     std::uint32_t maxEntriesPerPage = 0;
     std::uint32_t longValueChunk = 0; // bytes per long-value chunk; 0: as large as a page allows
+    // 4, or 8 as in current Windows 10 files (ids then start at 0x8000000080000001).
+    std::uint32_t longValueIdBytes = 4;
     // Tagged values larger than this (compressed size when compressed) go to the long-value tree,
     // stored plain; 0: page size / 16.
     std::uint32_t inlineLimit = 0;
