@@ -8,7 +8,9 @@
 // ask for 7-bit or XPRESS compression or for storage in the table's long-value tree. Helpers below
 // make the bytes of the usual types (Int64, UInt32, Utf16, ...). Same input, same bytes.
 //
-// What the files look like (real files were checked for each point):
+// What the files look like (checked against a real Windows 10 WebCache where it has the feature,
+// and against Debian's esedbexport; compression and 4-byte long-value ids follow the format
+// description, as the real file has neither):
 // - Page N lies at file offset (N + 1) * page size; the header is at 0 and its shadow copy at one
 //   page size. Header checksum: XOR of the 32-bit words from offset 8 to 4096 (no seed). Page
 //   checksum (low half of the first 8 bytes): page number XOR the words from offset 8 to the end of
@@ -23,7 +25,8 @@
 // - Page 1 is the database root (object 1) with its space trees at pages 2 and 3; page 4 is the
 //   catalog MSysObjects (object 2, its other pages in 5..23 and after), page 24 its copy
 //   MSysObjectsShadow (object 3); the user tables follow. Tag 0 of a root page is the 16-byte root
-//   header (initial pages, parent FDP page, extent kind, space tree page).
+//   header (initial pages, parent FDP page, extent kind, space tree page); real files also have a
+//   25-byte form on table roots. MSysObjids and MSysLocales are not written.
 // - Trees: leaves hold (key, record); a branch entry holds (key, child page) where the key lies
 //   strictly between the child's last key and the next child's first key (the shortest prefix of
 //   the latter that sorts after the former) and the last entry of a level's rightmost page has an
