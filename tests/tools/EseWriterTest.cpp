@@ -336,6 +336,33 @@ TEST_F(EsedbexportTest, CatalogListsEveryTableWithItsColumnsAndTypes) {
         EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
 }
 
+TEST_F(EsedbexportTest, ManyTablesMakeACatalogOfSeveralPages) {
+    std::vector<Table> tables = {WebCacheContainersTable()};
+    for (int n = 1; n <= 60; ++n) {
+        Table table = n % 2 ? WebCacheContainerTable(n) : WebCacheCookieTable(n);
+        Row row;
+        row["EntryId"] = Int64(n);
+        row[n % 2 ? "Url" : "RDomain"] = Utf16("value " + std::to_string(n));
+        table.rows.push_back(row);
+        tables.push_back(table);
+    }
+    Options options;
+    options.pageSize = 4096;
+    Database db;
+    const Export exported = written(tables, options, &db);
+    EXPECT_GE(db.catalog.depth, 2u);
+    EXPECT_GT(db.catalog.pages.size(), 20u); // past the pages kept for it before the shadow
+    EXPECT_EQ(exported.size(), tables.size() + 2);
+    for (int n = 1; n <= 60; ++n) {
+        const std::string name = (n % 2 ? "Container_" : "CookieEntryEx_") + std::to_string(n);
+        ASSERT_EQ(exported.count(name), 1u) << name;
+        const TextRows& lines = exported.at(name);
+        ASSERT_EQ(lines.size(), 2u) << name;
+        EXPECT_EQ(lines[1][0], std::to_string(n));
+        EXPECT_EQ(lines[1][n % 2 ? 17 : 8], "value " + std::to_string(n));
+    }
+}
+
 TEST_F(EsedbexportTest, DirtyDatabaseIsStillReadAndSaysSo) {
     const Fixture items = itemsTable(10);
     Options options;
