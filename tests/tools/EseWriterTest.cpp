@@ -313,7 +313,8 @@ TEST_P(EsedbexportLayoutTest, ReadsBackEveryTableRowAndValue) {
 INSTANTIATE_TEST_SUITE_P(PageSizesAndDepths, EsedbexportLayoutTest,
                          ::testing::Values(Layout{32768, 20, 0, 1}, Layout{32768, 3000, 0, 2},
                                            Layout{32768, 400, 4, 4}, Layout{4096, 20, 0, 1},
-                                           Layout{4096, 1500, 0, 2}, Layout{4096, 300, 3, 5}),
+                                           Layout{4096, 1500, 0, 2}, Layout{4096, 300, 3, 5},
+                                           Layout{8192, 300, 0, 1}, Layout{16384, 300, 0, 1}),
                          [](const ::testing::TestParamInfo<Layout>& info) {
                              return std::to_string(info.param.pageSize / 1024) + "KiB_" +
                                     std::to_string(info.param.rows) + "rows_depth" +
