@@ -391,7 +391,7 @@ TEST_F(EsedbexportTest, WebCacheTablesLookLikeTheRealOnes) {
         entry["EntryId"] = Int64(i);
         entry["ContainerId"] = Int64(1);
         entry["UrlHash"] = Int64(1000 - i);
-        entry["Url"] = Utf16("https://example.com/" + std::to_string(i));
+        entry["Url"] = Utf16z("https://example.com/" + std::to_string(i));
         entry["Filename"] = Utf16("file" + std::to_string(i) + "[1].htm");
         entry["ResponseHeaders"] = Bytes("HTTP/1.1 200 OK\r\n");
         entries.rows.push_back(entry);

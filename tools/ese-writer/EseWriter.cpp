@@ -1180,6 +1180,12 @@ Cell Utf16(std::string_view utf8) {
     return cell;
 }
 
+Cell Utf16z(std::string_view utf8) {
+    Cell cell = Utf16(utf8);
+    cell.values.front().append(2, '\0');
+    return cell;
+}
+
 Cell Bytes(std::string bytes) {
     Cell cell;
     cell.values.push_back(std::move(bytes));

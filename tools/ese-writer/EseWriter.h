@@ -168,8 +168,9 @@ Cell Int32(std::int32_t value);
 Cell UInt32(std::uint32_t value);
 Cell Int64(std::int64_t value);
 Cell Double(double value);
-Cell Utf16(std::string_view utf8); // UTF-16LE of UTF-8 text, no terminator
-Cell Bytes(std::string bytes);     // binary, or 8-bit text as stored
+Cell Utf16(std::string_view utf8);  // UTF-16LE of UTF-8 text, no terminator
+Cell Utf16z(std::string_view utf8); // the same with a NUL character at the end
+Cell Bytes(std::string bytes);      // binary, or 8-bit text as stored
 Cell Multi(std::vector<Cell> values);
 
 std::string Utf16Bytes(std::string_view utf8);
@@ -180,7 +181,8 @@ std::string Compress(const std::string& data, Compression how, bool utf16);
 
 // WebCache tables with the column ids, types, code pages and primary keys of real files:
 // Containers (key ContainerId), Container_N (key UrlHash, EntryId) and CookieEntryEx_N (key
-// EntryId). Rows are left for the caller.
+// EntryId). Rows are left for the caller; real files store every text NUL-terminated (Utf16z),
+// times as FILETIME in the int64 columns, and keep all of it inline unless longer than 2 KiB.
 Table WebCacheContainersTable();
 Table WebCacheContainerTable(int containerId);
 Table WebCacheCookieTable(int containerId);
