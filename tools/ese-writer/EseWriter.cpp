@@ -614,12 +614,28 @@ std::string multiValue(const std::vector<std::string>& values) {
 
 // The record of one row. `separate` names the tagged columns whose value goes to the long-value
 // tree; `sink` receives those values (null: a trial run that only measures).
-std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limits,
+// The row's cell of each column (by the table's column order), null for NULL.
+using RowCells = std::vector<const Cell*>;
+
+RowCells cellsOf(const TableDef& def, const Row& row) {
+    RowCells cells(def.columns.size(), nullptr);
+    for (const auto& [name, cell] : row) {
+        const auto found = def.byName.find(name);
+        if (found == def.byName.end())
+            throw std::invalid_argument(def.name + ": unknown column " + name);
+        if (!cell.values.empty())
+            cells[found->second] = &cell;
+    }
+    return cells;
+}
+
+std::string encodeRecord(const TableDef& def, const RowCells& cells, const Limits& limits,
                          const std::set<std::size_t>& separate, LongValueSink* sink) {
     std::uint32_t lastFixed = 0;
     std::uint32_t lastVariable = 127;
-    for (const ColumnDef& cd : def.columns) {
-        if (!cellFor(row, cd.column.name))
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+        const ColumnDef& cd = def.columns[i];
+        if (!cells[i])
             continue;
         if (cd.kind == Kind::Fixed)
             lastFixed = std::max(lastFixed, cd.column.id);
@@ -634,7 +650,7 @@ std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limi
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& cd = def.columns[i];
         const Column& column = cd.column;
-        const Cell* cell = cellFor(row, column.name);
+        const Cell* cell = cells[i];
         if (cell && cell->values.size() > 1 && !column.multiValued)
             throw std::invalid_argument(column.name + ": several values in a single-value column");
         if (cd.kind == Kind::Fixed) {
@@ -715,15 +731,12 @@ std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limi
 
 std::string encodeRow(const TableDef& def, const Row& row, const Limits& limits,
                       std::size_t keySize, LongValueSink& sink) {
-    for (const auto& [name, cell] : row) {
-        if (!def.byName.count(name))
-            throw std::invalid_argument(def.name + ": unknown column " + name);
-    }
+    const RowCells cells = cellsOf(def, row);
     std::set<std::size_t> separate;
     std::vector<std::pair<std::size_t, std::size_t>> candidates; // size, column
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& cd = def.columns[i];
-        const Cell* cell = cellFor(row, cd.column.name);
+        const Cell* cell = cells[i];
         if (cd.kind != Kind::Tagged || !cell || cell->values.size() != 1)
             continue;
         // A compressed value counts with its compressed size; moved to the long-value tree it is
@@ -744,13 +757,13 @@ std::string encodeRow(const TableDef& def, const Row& row, const Limits& limits,
     });
     const std::size_t room = limits.maxRecord > 2 * keySize ? limits.maxRecord - 2 * keySize : 0;
     for (std::size_t next = 0;; ++next) {
-        if (encodeRecord(def, row, limits, separate, nullptr).size() <= room)
+        if (encodeRecord(def, cells, limits, separate, nullptr).size() <= room)
             break;
         if (next >= candidates.size())
             throw std::length_error(def.name + ": a row does not fit in a page");
         separate.insert(candidates[next].second);
     }
-    return encodeRecord(def, row, limits, separate, &sink);
+    return encodeRecord(def, cells, limits, separate, &sink);
 }
 
 std::vector<TreeEntry> longValueEntries(const LongValueSink& sink, std::uint32_t chunk,
