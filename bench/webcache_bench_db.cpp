@@ -1,7 +1,7 @@
 // Writes a WebCache database for the benchmarks: a Containers table, one content container of N
 // entries and a cookie table of N / 10, with the column layout, value sizes and pages (32 KiB) of
-// real files; the response headers of one entry in eight are large enough for the long-value
-// tree. The same N gives the same bytes.
+// real files (NUL-terminated texts, 8-byte long-value ids); the response headers of one entry in
+// eight are large enough for the long-value tree. The same N gives the same bytes.
 //
 //   webcache_bench_db N FILE
 
@@ -41,15 +41,15 @@ int main(int argc, char** argv) {
     w::Table containers = w::WebCacheContainersTable();
     w::Row container;
     container["ContainerId"] = w::Int64(1);
-    container["Name"] = w::Utf16("Content");
-    container["PartitionId"] = w::Utf16("M");
+    container["Name"] = w::Utf16z("Content");
+    container["PartitionId"] = w::Utf16z("M");
     container["Directory"] =
-        w::Utf16("C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\");
-    container["SecureDirectories"] = w::Utf16("0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
+        w::Utf16z("C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\");
+    container["SecureDirectories"] = w::Utf16z("0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
     containers.rows.push_back(container);
     w::Row cookieContainer = container;
     cookieContainer["ContainerId"] = w::Int64(2);
-    cookieContainer["Name"] = w::Utf16("Cookies");
+    cookieContainer["Name"] = w::Utf16z("Cookies");
     containers.rows.push_back(cookieContainer);
 
     w::Table content = w::WebCacheContainerTable(1);
@@ -67,10 +67,10 @@ int main(int argc, char** argv) {
         entry["AccessCount"] = w::UInt32(static_cast<std::uint32_t>(1 + n % 9));
         entry["CreationTime"] = w::Int64(133217192613669009 + static_cast<std::int64_t>(n) * 1000);
         entry["AccessedTime"] = w::Int64(133217192713669009 + static_cast<std::int64_t>(n) * 1000);
-        entry["Url"] = w::Utf16("https://" + site + "/assets/" + std::to_string(n) +
-                                "/script.js?v=" + std::to_string(n % 97));
-        entry["Filename"] = w::Utf16("script" + std::to_string(n % 1000) + "[1].js");
-        entry["FileExtension"] = w::Utf16("js");
+        entry["Url"] = w::Utf16z("https://" + site + "/assets/" + std::to_string(n) +
+                                 "/script.js?v=" + std::to_string(n % 97));
+        entry["Filename"] = w::Utf16z("script" + std::to_string(n % 1000) + "[1].js");
+        entry["FileExtension"] = w::Utf16z("js");
         entry["ResponseHeaders"] = w::Bytes(Headers(n, n % 8 == 0));
         content.rows.push_back(std::move(entry));
     }
@@ -80,12 +80,14 @@ int main(int argc, char** argv) {
         w::Row cookie;
         cookie["EntryId"] = w::Int64(i + 1);
         cookie["Flags"] = w::UInt32(0x80201);
-        cookie["RDomain"] = w::Utf16("com.example.site" + std::to_string(i % 5000));
-        cookie["Path"] = w::Utf16("/");
+        cookie["RDomain"] = w::Utf16z("com.example.site" + std::to_string(i % 5000));
+        cookie["Path"] = w::Utf16z("/");
         cookie["Name"] = w::Bytes(std::string("session\0", 8));
         cookie["Value"] = w::Bytes(std::to_string(i * 31337) + std::string(1, '\0'));
         cookies.rows.push_back(std::move(cookie));
     }
-    w::Write(argv[2], {containers, content, cookies});
+    w::Options options;
+    options.longValueIdBytes = 8; // as current Windows 10 files
+    w::Write(argv[2], {containers, content, cookies}, options);
     return 0;
 }

@@ -111,6 +111,8 @@ w::Table EveryKindTable(int rows, bool plain = false) {
     }
     // The writer sorts: hand it the rows in no particular order.
     std::shuffle(table.rows.begin(), table.rows.end(), std::mt19937(14));
+    // Deleted rows still on their pages, as a live database leaves them.
+    table.deletedRows = {0, 5, 17};
     return table;
 }
 
@@ -132,8 +134,10 @@ void ExpectRoundTrip(const Database& database, const w::Table& written) {
     ASSERT_TRUE(table);
     ASSERT_EQ(table->columns.size(), written.columns.size());
     std::vector<const w::Row*> expected;
-    for (const auto& row : written.rows)
-        expected.push_back(&row);
+    for (std::size_t i = 0; i < written.rows.size(); ++i) {
+        if (!written.deletedRows.count(i))
+            expected.push_back(&written.rows[i]);
+    }
     std::sort(expected.begin(), expected.end(),
               [](const w::Row* a, const w::Row* b) { return KeyOf(*a) < KeyOf(*b); });
     platform::ese::TableCursor cursor(database, *table);
@@ -167,6 +171,7 @@ std::vector<Layout> Layouts() {
         deep.maxEntriesPerPage = 3; // several levels of branch pages
         deep.longValueChunk = 1000; // long values over many chunks
         deep.state = w::DatabaseState::DirtyShutdown;
+        deep.longValueIdBytes = 8; // as current Windows 10 files
         layouts.push_back({"deep, dirty", deep});
     }
     return layouts;
@@ -203,7 +208,7 @@ TEST(EseRoundTrip, TheIndependentReaderAgrees) {
         const auto database = Database::open(file.string());
         ASSERT_TRUE(database);
         zz_test::Differences differences;
-        EXPECT_GE(zz_test::CompareWithEsedbexport(*database, file, differences), 120u);
+        EXPECT_GE(zz_test::CompareWithEsedbexport(*database, file, differences), 120u - 3u);
         for (std::size_t i = 0; i < differences.other.size() && i < 5; ++i)
             ADD_FAILURE() << differences.other[i];
         // It reads nothing from a long-value tree; the own round trip checks those.
@@ -218,11 +223,11 @@ TEST(EseRoundTrip, WebCacheLayout) {
     w::Table cookies = w::WebCacheCookieTable(2);
     w::Row container;
     container["ContainerId"] = w::Int64(1);
-    container["Name"] = w::Utf16("Content");
-    container["PartitionId"] = w::Utf16("M");
+    container["Name"] = w::Utf16z("Content");
+    container["PartitionId"] = w::Utf16z("M");
     container["Directory"] =
-        w::Utf16("C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\");
-    container["SecureDirectories"] = w::Utf16("0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
+        w::Utf16z("C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\");
+    container["SecureDirectories"] = w::Utf16z("0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
     containers.rows.push_back(container);
     for (int i = 0; i < 500; ++i) {
         w::Row entry;
@@ -231,23 +236,25 @@ TEST(EseRoundTrip, WebCacheLayout) {
         entry["UrlHash"] = w::Int64(std::int64_t{i} * 7919 % 1000 * 1000003);
         entry["SecureDirectory"] = w::UInt32(static_cast<std::uint32_t>(i % 4));
         entry["AccessedTime"] = w::Int64(133217192613669009 + i);
-        entry["Url"] =
-            w::Utf16("https://example" + std::to_string(i % 37) + ".com/page/" + std::to_string(i));
-        entry["Filename"] = w::Utf16("page" + std::to_string(i) + "[1].htm");
+        entry["Url"] = w::Utf16z("https://example" + std::to_string(i % 37) + ".com/page/" +
+                                 std::to_string(i));
+        entry["Filename"] = w::Utf16z("page" + std::to_string(i) + "[1].htm");
         entry["ResponseHeaders"] =
             w::Bytes("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n").longValue();
         content.rows.push_back(entry);
         w::Row cookie;
         cookie["EntryId"] = w::Int64(i + 1);
-        cookie["RDomain"] = w::Utf16("com.example" + std::to_string(i % 37));
-        cookie["Path"] = w::Utf16("/");
+        cookie["RDomain"] = w::Utf16z("com.example" + std::to_string(i % 37));
+        cookie["Path"] = w::Utf16z("/");
         cookie["Name"] = w::Bytes(std::string("id\0", 3));
         cookie["Value"] = w::Bytes(std::string("v") + std::to_string(i) + std::string(1, '\0'));
         cookies.rows.push_back(cookie);
     }
     const zz_test::TempFolder scratch("zz-ese-webcache");
     const auto file = scratch.path() / "WebCacheV01.dat";
-    w::Write(file, {containers, content, cookies});
+    w::Options options;
+    options.longValueIdBytes = 8;
+    w::Write(file, {containers, content, cookies}, options);
     const auto database = Database::open(file.string());
     ASSERT_TRUE(database);
     const auto* table = database->table("Container_1");
