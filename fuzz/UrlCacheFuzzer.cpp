@@ -5,6 +5,7 @@
 // start-up work runs over the same cache (snapshot, site list, the six queries of some sites),
 // with a code page the input picks, so that hostile names also meet the text services.
 
+#include "EntryChecks.h"
 #include "UrlCacheInput.h"
 #include "platform/AsciiCase.h"
 
@@ -55,32 +56,8 @@ const Profile& TheProfile() {
     return profile;
 }
 
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-// A string the entry hands out must end inside the entry's own block.
-void CheckInside(const char* text, const unsigned char* block, std::size_t size) {
-    if (text == nullptr)
-        return;
-    const auto* start = reinterpret_cast<const unsigned char*>(text);
-    Check(start >= block && start < block + size);
-    Check(std::memchr(start, 0, static_cast<std::size_t>(block + size - start)) != nullptr);
-}
-
-void CheckEntry(const unsigned char* block, std::size_t size) {
-    const auto* entry = reinterpret_cast<const win::INTERNET_CACHE_ENTRY_INFOA*>(block);
-    Check(entry->dwStructSize == sizeof(win::INTERNET_CACHE_ENTRY_INFOA));
-    CheckInside(entry->lpszSourceUrlName, block, size);
-    CheckInside(entry->lpszLocalFileName, block, size);
-    CheckInside(entry->lpszFileExtension, block, size);
-    if (entry->lpHeaderInfo != nullptr) {
-        const auto* header = reinterpret_cast<const unsigned char*>(entry->lpHeaderInfo);
-        Check(header >= block && entry->dwHeaderInfoSize <= size &&
-              header + entry->dwHeaderInfoSize <= block + size);
-    }
-}
+using zz_fuzz::Check;
+using zz_fuzz::CheckEntry;
 
 // One fetch: the size query, then the fetch into a block of exactly the size asked for.
 template <typename Call> bool Fetch(Call call) {

@@ -3,6 +3,7 @@
 // Compressed values that lie about their size are checked on the decompressor directly.
 
 #include "EseTestSupport.h"
+#include "ese-writer/EseWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <functional>
 
 using platform::ese::Database;
+using platform::ese::Skipped;
 
 namespace {
 
@@ -241,5 +243,202 @@ TEST(EseCompressedValues, DecodeOrRefuse) {
     EXPECT_EQ(platform::ese::decompressValue(Bytes({0x18, 3, 0, 0, 0, 0, 0, 'a', 'b', 'c'}), 2),
               std::nullopt);
 }
+
+// The same kinds of damage on a database from the writer (pages of 4 KiB, a tree of several
+// levels, long values in chunks, a compressed value), so that they are checked without the
+// sample too, and on the small-page layout.
+namespace writer_cases {
+
+namespace w = ese_writer;
+
+constexpr std::uint32_t kSmallPage = 4096;
+constexpr int kRows = 60;
+
+std::string Packed() {
+    std::string data;
+    for (int i = 0; i < 60; ++i)
+        data += "packed " + std::to_string(i % 6) + " ";
+    return data;
+}
+
+w::Table Table() {
+    w::Table table;
+    table.name = "T";
+    w::Column id;
+    id.name = "Id";
+    id.type = w::ColumnType::LongLong;
+    w::Column text;
+    text.name = "Text";
+    text.type = w::ColumnType::LongText;
+    w::Column big;
+    big.name = "Big";
+    big.type = w::ColumnType::LongBinary;
+    w::Column packed;
+    packed.name = "Packed";
+    packed.type = w::ColumnType::LongBinary;
+    table.columns = {id, text, big, packed};
+    table.keyColumns = {"Id"};
+    for (int i = 0; i < kRows; ++i) {
+        w::Row row;
+        row["Id"] = w::Int64(i);
+        row["Text"] = w::Utf16("row " + std::to_string(i));
+        if (i % 10 == 0)
+            row["Big"] = w::Bytes(std::string(3000, static_cast<char>('A' + i / 10))).longValue();
+        if (i == 7)
+            row["Packed"] = w::Bytes(Packed()).compressed(w::Compression::Xpress);
+        table.rows.push_back(std::move(row));
+    }
+    return table;
+}
+
+const w::Database& Built() {
+    static const w::Database database = [] {
+        w::Options options;
+        options.pageSize = kSmallPage;
+        options.maxEntriesPerPage = 4;
+        options.longValueChunk = 1000;
+        return w::Build({Table()}, options);
+    }();
+    return database;
+}
+
+std::size_t At(std::uint32_t page) {
+    return (std::size_t{page} + 1) * kSmallPage;
+}
+
+void SmallPut16(std::string& bytes, std::size_t at, std::uint16_t value) {
+    Put16(bytes, at, value);
+}
+
+std::size_t SmallTagAt(std::uint32_t page, int tag) {
+    return At(page) + kSmallPage - 4 * (tag + 1);
+}
+
+// Where the value of tag `tag` of a small page starts.
+std::size_t SmallValueAt(const std::string& bytes, std::uint32_t page, int tag) {
+    const std::size_t at = SmallTagAt(page, tag) + 2;
+    const unsigned offset =
+        (static_cast<unsigned char>(bytes[at]) | (static_cast<unsigned char>(bytes[at + 1]) << 8)) &
+        0x1FFF;
+    return At(page) + 40 + offset;
+}
+
+const w::TreeInfo& Data() {
+    return Built().tables.at(0).data;
+}
+const w::TreeInfo& LongValueTree() {
+    return *Built().tables.at(0).longValues;
+}
+
+// The child page number ends the data of a branch entry: it is the last 4 bytes of the value.
+void SetChildOfFirstEntry(std::string& bytes, std::uint32_t branch, std::uint32_t child) {
+    const std::size_t at = SmallTagAt(branch, 1);
+    const unsigned size =
+        (static_cast<unsigned char>(bytes[at]) | (static_cast<unsigned char>(bytes[at + 1]) << 8)) &
+        0x1FFF;
+    Put32(bytes, SmallValueAt(bytes, branch, 1) + size - 4, child);
+}
+
+std::size_t Find(const std::string& bytes, const std::string& what) {
+    const std::size_t at = bytes.find(what);
+    EXPECT_NE(at, std::string::npos);
+    return at == std::string::npos ? 0 : at;
+}
+
+struct Case {
+    const char* name;
+    std::function<void(std::string&)> damage;
+    bool opens;
+    std::size_t rows; // rows of table T read back
+    Skipped skipped;  // exactly these counts
+};
+
+const Case kCases[] = {
+    {"intact", [](std::string&) {}, true, kRows, {}},
+    {"first header unreadable",
+     [](std::string& b) { std::memset(b.data(), 0, 512); },
+     true,
+     kRows,
+     {}},
+    {"both headers unreadable",
+     [](std::string& b) { std::memset(b.data(), 0, 2 * kSmallPage); },
+     false,
+     0,
+     {}},
+    {"a page tag runs past the page",
+     [](std::string& b) { SmallPut16(b, SmallTagAt(Data().pages.front(), 1), 0x1FFF); },
+     true,
+     kRows - 1,
+     {0, 1, 0, 0, 0}},
+    {"a leaf claims more tags than it holds",
+     [](std::string& b) { SmallPut16(b, At(Data().pages.front()) + 34, 0x7FFF); },
+     true,
+     kRows - 4,
+     {1, 0, 0, 0, 0}},
+    {"the root's first child is the root",
+     [](std::string& b) { SetChildOfFirstEntry(b, Data().root, Data().root); },
+     true,
+     0,
+     {0, 0, 0, 1, 0}},
+    {"long values point nowhere",
+     [](std::string& b) { SmallPut16(b, At(LongValueTree().root) + 34, 1); },
+     true,
+     kRows,
+     {0, 0, 6, 0, 0}},
+    {"compressed data lies about its size",
+     [](std::string& b) {
+         const std::size_t at = Find(b, w::Compress(Packed(), w::Compression::Xpress, false));
+         SmallPut16(b, at + 1, 0xFFFF);
+     },
+     true,
+     kRows,
+     {0, 0, 1, 0, 0}},
+    {"an unknown compression",
+     [](std::string& b) {
+         b[Find(b, w::Compress(Packed(), w::Compression::Xpress, false))] = 0x38;
+     },
+     true,
+     kRows,
+     {0, 0, 1, 0, 0}},
+};
+
+TEST(EseBrokenFiles, WriterDatabaseDamagedOneWayAtATime) {
+    ASSERT_GE(Data().depth, 3u);
+    ASSERT_TRUE(Built().tables.at(0).longValues);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes = Built().bytes;
+        c.damage(bytes);
+        const Outcome outcome = ReadAll(bytes);
+        ASSERT_EQ(static_cast<bool>(outcome.database), c.opens);
+        if (!outcome.database)
+            continue;
+        const auto& skipped = outcome.database->skipped();
+        if (std::string(c.name) == "the root's first child is the root") {
+            // The walk ends; the children after the first one are still read.
+            EXPECT_EQ(skipped.loops, 1u);
+            EXPECT_LT(outcome.rows.at("T"), static_cast<std::size_t>(kRows));
+            continue;
+        }
+        EXPECT_EQ(outcome.rows.at("T"), c.rows);
+        EXPECT_EQ(skipped.pages, c.skipped.pages);
+        EXPECT_EQ(skipped.rows, c.skipped.rows);
+        EXPECT_EQ(skipped.values, c.skipped.values);
+        EXPECT_EQ(skipped.loops, c.skipped.loops);
+    }
+}
+
+TEST(EseBrokenFiles, WriterDatabaseCutAnywhere) {
+    const std::string& whole = Built().bytes;
+    for (std::size_t size = 0; size <= whole.size(); size += 1531) {
+        SCOPED_TRACE(size);
+        const Outcome cut = ReadAll(whole.substr(0, size));
+        if (cut.database) {
+            EXPECT_LE(cut.totalRows, whole.size());
+        }
+    }
+}
+
+} // namespace writer_cases
 
 } // namespace

@@ -131,6 +131,9 @@ TEST(PathMapper, RebasesTheWindowsUserFolderOntoTheProfile) {
     };
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(platform::RebaseOnProfile(profile, path), expected) << path;
+    // A cookie held in the database names itself where a file would be: no file answers to it.
+    EXPECT_EQ(HostPathFromWindows(profile, "Cookie:John@github.com/"), std::nullopt);
+    EXPECT_EQ(HostPathFromWindows(profile, "Cookie:John@C:\\Users\\Jane\\x"), std::nullopt);
 }
 
 } // namespace

@@ -217,6 +217,11 @@ Fixture itemsTable(std::size_t rows) {
         // esedbexport prints that place: it does not read the null bitmap.
         if (i % 3 == 0)
             f.keyed[n * 7919 - 100000][2] = "0";
+        // Deleted rows not yet cleaned up stay in the pages, flagged: readers skip them.
+        if (i % 11 == 10) {
+            f.table.deletedRows.insert(i);
+            f.keyed.erase(n * 7919 - 100000);
+        }
     }
     return f;
 }
@@ -308,7 +313,8 @@ TEST_P(EsedbexportLayoutTest, ReadsBackEveryTableRowAndValue) {
 INSTANTIATE_TEST_SUITE_P(PageSizesAndDepths, EsedbexportLayoutTest,
                          ::testing::Values(Layout{32768, 20, 0, 1}, Layout{32768, 3000, 0, 2},
                                            Layout{32768, 400, 4, 4}, Layout{4096, 20, 0, 1},
-                                           Layout{4096, 1500, 0, 2}, Layout{4096, 300, 3, 5}),
+                                           Layout{4096, 1500, 0, 2}, Layout{4096, 300, 3, 5},
+                                           Layout{8192, 300, 0, 1}, Layout{16384, 300, 0, 1}),
                          [](const ::testing::TestParamInfo<Layout>& info) {
                              return std::to_string(info.param.pageSize / 1024) + "KiB_" +
                                     std::to_string(info.param.rows) + "rows_depth" +
@@ -329,6 +335,33 @@ TEST_F(EsedbexportTest, CatalogListsEveryTableWithItsColumnsAndTypes) {
           "\t18\t256\tUrl\tLarge text", "\t25\t263\tExtraData\tLarge binary data",
           "Index: 1\t\tHashEntryIdIndex (9)"})
         EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
+}
+
+TEST_F(EsedbexportTest, ManyTablesMakeACatalogOfSeveralPages) {
+    std::vector<Table> tables = {WebCacheContainersTable()};
+    for (int n = 1; n <= 60; ++n) {
+        Table table = n % 2 ? WebCacheContainerTable(n) : WebCacheCookieTable(n);
+        Row row;
+        row["EntryId"] = Int64(n);
+        row[n % 2 ? "Url" : "RDomain"] = Utf16("value " + std::to_string(n));
+        table.rows.push_back(row);
+        tables.push_back(table);
+    }
+    Options options;
+    options.pageSize = 4096;
+    Database db;
+    const Export exported = written(tables, options, &db);
+    EXPECT_GE(db.catalog.depth, 2u);
+    EXPECT_GT(db.catalog.pages.size(), 20u); // past the pages kept for it before the shadow
+    EXPECT_EQ(exported.size(), tables.size() + 2);
+    for (int n = 1; n <= 60; ++n) {
+        const std::string name = (n % 2 ? "Container_" : "CookieEntryEx_") + std::to_string(n);
+        ASSERT_EQ(exported.count(name), 1u) << name;
+        const TextRows& lines = exported.at(name);
+        ASSERT_EQ(lines.size(), 2u) << name;
+        EXPECT_EQ(lines[1][0], std::to_string(n));
+        EXPECT_EQ(lines[1][n % 2 ? 17 : 8], "value " + std::to_string(n));
+    }
 }
 
 TEST_F(EsedbexportTest, DirtyDatabaseIsStillReadAndSaysSo) {
@@ -358,7 +391,7 @@ TEST_F(EsedbexportTest, WebCacheTablesLookLikeTheRealOnes) {
         entry["EntryId"] = Int64(i);
         entry["ContainerId"] = Int64(1);
         entry["UrlHash"] = Int64(1000 - i);
-        entry["Url"] = Utf16("https://example.com/" + std::to_string(i));
+        entry["Url"] = Utf16z("https://example.com/" + std::to_string(i));
         entry["Filename"] = Utf16("file" + std::to_string(i) + "[1].htm");
         entry["ResponseHeaders"] = Bytes("HTTP/1.1 200 OK\r\n");
         entries.rows.push_back(entry);
@@ -428,6 +461,36 @@ TEST(EseWriterTest, LongValuesGoToTheirOwnTreeInSeveralChunks) {
         const std::size_t at = PageOffset(page, db.pageSize);
         const auto flags = static_cast<std::uint8_t>(db.bytes[at + 36]);
         EXPECT_TRUE(flags & 0x80) << "page " << page;
+    }
+}
+
+TEST(EseWriterTest, EightByteLongValueIdsAsCurrentFilesHaveThem) {
+    Table table;
+    table.name = "Blobs";
+    table.columns = {column("Id", ColumnType::Long), column("Data", ColumnType::LongBinary)};
+    table.keyColumns = {"Id"};
+    Row row;
+    row["Id"] = Int32(1);
+    row["Data"] = Bytes(std::string(5000, 'x'));
+    table.rows.push_back(row);
+    for (std::uint32_t idBytes : {4u, 8u}) {
+        Options options;
+        options.longValueIdBytes = idBytes;
+        const Database db = Build({table}, options);
+        ASSERT_TRUE(db.tables[0].longValues);
+        // The long-value tree is a single root leaf: header entry then one chunk, keyed by the id
+        // in big-endian order.
+        const std::size_t root = PageOffset(db.tables[0].longValues->root, db.pageSize);
+        const std::size_t lastTag = db.pageSize - 8; // tag 1: the header entry
+        const auto word = [&](std::size_t at) {
+            return static_cast<std::uint16_t>(static_cast<std::uint8_t>(db.bytes[at]) |
+                                              static_cast<std::uint8_t>(db.bytes[at + 1]) << 8);
+        };
+        const std::size_t value = root + 80 + (word(root + lastTag + 2) & 0x7FFF);
+        EXPECT_EQ(word(value) & 0x1FFF, idBytes) << "key size";
+        const std::string key = db.bytes.substr(value + 2, idBytes);
+        EXPECT_EQ(key, idBytes == 4 ? std::string("\0\0\0\1", 4)
+                                    : std::string("\x80\0\0\0\x80\0\0\1", 8));
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -131,6 +132,53 @@ TEST(MakeProfile, LayoutsSignaturesAndNoFiles) {
         EXPECT_EQ(files.size(), noFiles ? 3u : 3u + 40u + 4u); // 3 indexes, cached files, cookies
         EXPECT_NE(Columns(content[0])[5], "0");                // a size even without the file
     }
+}
+
+// A Windows 10 profile: the WebCache database and the cached files it names; the same mix as
+// index.dat, the cookies held in the database (one entry per domain and path).
+TEST(MakeProfile, Win10LayoutWritesAWebCacheDatabase) {
+    TempFolder scratch;
+    const auto profile = scratch.path() / "alice";
+    const auto indexProfile = scratch.path() / "index" / "alice";
+    for (const auto& folder : {profile, indexProfile}) {
+        std::vector<std::string> arguments = {"--entries", "300", "--seed", "4", folder.string()};
+        if (folder == profile)
+            arguments.insert(arguments.begin(), {"--layout", "win10"});
+        ASSERT_EQ(RunTool("make-profile", arguments).status, 0);
+    }
+    EXPECT_TRUE(
+        fs::is_regular_file(profile / "AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat"));
+    EXPECT_FALSE(fs::exists(profile / "AppData/Local/Microsoft/Windows/INetCache/Content.IE5"));
+
+    const auto content = dump(profile, "");
+    const auto indexContent = dump(indexProfile, "");
+    ASSERT_EQ(content.size(), 300u);
+    ASSERT_EQ(indexContent.size(), 300u);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const auto columns = Columns(content[i]);
+        const auto indexColumns = Columns(indexContent[i]);
+        // Same URL, counts, size, times, header size and extension; the folder differs.
+        EXPECT_EQ(columns[0], indexColumns[0]);
+        for (std::size_t c : {2u, 3u, 4u, 5u, 7u, 8u, 9u, 10u, 11u, 12u, 13u})
+            EXPECT_EQ(columns[c], indexColumns[c]) << "column " << c << " of " << columns[0];
+        const std::string folder =
+            "C:\\Users\\alice\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\";
+        ASSERT_TRUE(columns[1].starts_with(folder)) << columns[1];
+        std::string local = columns[1].substr(folder.size());
+        std::replace(local.begin(), local.end(), '\\', '/');
+        EXPECT_EQ(
+            std::to_string(
+                ReadFile(profile / "AppData/Local/Microsoft/Windows/INetCache/IE" / local).size()),
+            columns[5]);
+    }
+    EXPECT_EQ(dump(profile, "Visited:").size(), 75u);
+    const auto cookies = dump(profile, "Cookie:");
+    std::set<std::string> distinct;
+    for (const std::string& line : dump(indexProfile, "Cookie:"))
+        distinct.insert(Columns(line)[0]);
+    EXPECT_EQ(cookies.size(), distinct.size());
+    for (const std::string& line : cookies)
+        EXPECT_TRUE(distinct.count(Columns(line)[0])) << line;
 }
 
 TEST(MakeProfile, RejectsBadArguments) {

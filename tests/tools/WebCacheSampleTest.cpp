@@ -182,6 +182,14 @@ TEST_F(WebCacheSampleTest, DirtyDatabaseIsReadAsItIsAndSaidOnStderr) {
     EXPECT_NE(result.err.find("dirty"), std::string::npos) << result.err;
 }
 
+// Early previews named the file WebCacheV24.dat; a copied profile may differ in case.
+TEST_F(WebCacheSampleTest, OlderFileNameInAnyCase) {
+    fs::remove_all(profile_ / "AppData");
+    WriteBytes(profile_ / "appdata/local/microsoft/windows/WEBCACHE/webcachev24.DAT",
+               SampleBytes());
+    EXPECT_EQ(dump("Visited:").size(), 41u);
+}
+
 // index.dat containers come first, the database's after them.
 TEST_F(WebCacheSampleTest, IndexDatContainersAndDatabaseTogether) {
     ProfileWriter writer(profile_, Layout::Wine8);

@@ -1,5 +1,7 @@
 #include "ui/CachedSitesFrame.h"
 
+#include "ese-writer/EseWriter.h"
+
 #include "platform/PathMapper.h"
 #include "platform/desktop/DocumentOpener.h"
 #include "platform/desktop/FileContextMenu.h"
@@ -28,6 +30,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -163,6 +167,53 @@ TEST_F(ItemActions, DoubleClickOpensTheFileInItsOwnDirectory) {
     EXPECT_EQ(launches.requests[0].program, QStringLiteral("xdg-open"));
     EXPECT_EQ(launches.requests[0].arguments, QStringList{file});
     EXPECT_EQ(launches.requests[0].workingDirectory + "/b[1].png", file);
+}
+
+// A cookie the WebCache database holds has no file: its item names domain and path, and neither
+// a double-click nor the file menu acts on it, even with a file of that name in the profile.
+TEST_F(ItemActions, ADatabaseCookieShowsItsDomainAndPathAndOpensNothing) {
+    ese_writer::Table containers = ese_writer::WebCacheContainersTable();
+    ese_writer::Row history;
+    history["ContainerId"] = ese_writer::Int64(2);
+    history["Name"] = ese_writer::Utf16("History");
+    history["Directory"] = ese_writer::Utf16(
+        "C:\\Users\\al\\AppData\\Local\\Microsoft\\Windows\\History\\History.IE5\\");
+    containers.rows.push_back(history);
+    ese_writer::Table visits = ese_writer::WebCacheContainerTable(2);
+    ese_writer::Row visit;
+    visit["EntryId"] = ese_writer::Int64(1);
+    visit["UrlHash"] = ese_writer::Int64(1);
+    visit["Type"] = ese_writer::UInt32(0x00200001);
+    visit["Url"] = ese_writer::Utf16("Visited: al@http://gamma.example/db");
+    visits.rows.push_back(visit);
+    ese_writer::Table cookies = ese_writer::WebCacheCookieTable(3);
+    ese_writer::Row cookie;
+    cookie["EntryId"] = ese_writer::Int64(1);
+    cookie["RDomain"] = ese_writer::Utf16("example.gamma");
+    cookie["Path"] = ese_writer::Utf16("/");
+    cookie["Name"] = ese_writer::Bytes(std::string("c\0", 2));
+    cookie["Value"] = ese_writer::Bytes(std::string("1\0", 2));
+    cookies.rows.push_back(cookie);
+    const auto webCache = profile.folder() / "AppData/Local/Microsoft/Windows/WebCache";
+    std::filesystem::create_directories(webCache);
+    ese_writer::Write(webCache / "WebCacheV01.dat", {containers, visits, cookies});
+    std::ofstream(profile.folder() / "al@gamma.example") << "not the cookie";
+    Load();
+
+    frame.pgcSiteInfo->setCurrentIndex(4);
+    ASSERT_EQ(frame.lbxCookies->Count(), 2);
+    EXPECT_EQ(frame.lbxCookies->Item(0), "al@gamma[1].txt");
+    EXPECT_EQ(frame.lbxCookies->Item(1), "al@gamma.example/");
+    LaunchRecorder launches;
+    MenuRecorder menus;
+    frame.lbxCookies->SetItemIndex(1);
+    frame.OpenSelFile(frame.lbxCookies);
+    ContextPopup(frame.lbxCookies); // consumed, but no menu: there is no file to offer
+    EXPECT_TRUE(launches.requests.empty());
+    EXPECT_TRUE(menus.menus.empty());
+    frame.lbxCookies->SetItemIndex(0); // the index.dat cookie's file still opens
+    frame.OpenSelFile(frame.lbxCookies);
+    EXPECT_EQ(launches.requests.size(), 1u);
 }
 
 TEST_F(ItemActions, EachFileTabIsBoundedByItsOwnSiteCount) {

@@ -4,6 +4,7 @@
 
 #include "platform/ese/EseDatabase.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -30,24 +31,32 @@ inline void appendUtf8(std::uint32_t code, std::string& out) {
     }
 }
 
+// A backslash doubled and a tab written as \t, so that values never split a line's fields.
 inline void appendCharacter(std::uint32_t code, std::string& out) {
     if (code == '\\')
         out += "\\\\";
+    else if (code == '\t')
+        out += "\\t";
     else
         appendUtf8(code, out);
 }
 
 // UTF-16LE up to the first NUL; a lone surrogate becomes U+FFFD.
 inline void appendUtf16(std::string_view bytes, std::string& out) {
-    const auto unit = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
-               (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
-    };
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t units = bytes.size() / 2;
+    const auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(data[2 * i]) |
+               (static_cast<std::uint32_t>(data[2 * i + 1]) << 8);
+    };
     for (std::size_t i = 0; i < units; ++i) {
         std::uint32_t code = unit(i);
         if (code == 0)
             break;
+        if (code < 0x80 && code != '\\' && code != '\t') {
+            out += static_cast<char>(code);
+            continue;
+        }
         if (code >= 0xD800 && code < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
             unit(i + 1) < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
@@ -75,11 +84,20 @@ inline void appendAnsi(std::string_view bytes, std::string& out) {
 
 inline void appendHex(std::string_view bytes, std::string& out) {
     static constexpr char kDigits[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    out.resize(at + 2 * bytes.size());
+    char* to = out.data() + at;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        out += kDigits[byte >> 4];
-        out += kDigits[byte & 0xF];
+        *to++ = kDigits[byte >> 4];
+        *to++ = kDigits[byte & 0xF];
     }
+}
+
+inline void appendInteger(std::int64_t value, std::string& out) {
+    char buffer[24];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    out.append(buffer, end);
 }
 
 inline void appendValue(const platform::ese::Column& column, std::string_view bytes,
@@ -98,8 +116,7 @@ inline void appendValue(const platform::ese::Column& column, std::string_view by
     case kCurrency:
     case kLongLong:
         if (const auto value = integerValue(column, bytes)) {
-            std::snprintf(buffer, sizeof buffer, "%" PRId64, *value);
-            out += buffer;
+            appendInteger(*value, out);
         } else {
             appendHex(bytes, out);
         }
@@ -147,7 +164,7 @@ inline void appendValue(const platform::ese::Column& column, std::string_view by
     appendHex(bytes, out);
 }
 
-// One row, tab-separated; the values of a multi-value column separated by semicolons.
+// One row, tab-separated; the values of a multi-value column separated by "; ".
 inline void appendRow(const platform::ese::Table& table, const platform::ese::Row& row,
                       std::string& out) {
     for (std::size_t i = 0; i < table.columns.size() && i < row.cells.size(); ++i) {
@@ -156,7 +173,7 @@ inline void appendRow(const platform::ese::Table& table, const platform::ese::Ro
         const auto& values = row.cells[i].values;
         for (std::size_t v = 0; v < values.size(); ++v) {
             if (v > 0)
-                out += ';';
+                out += "; ";
             appendValue(table.columns[i], values[v], out);
         }
     }

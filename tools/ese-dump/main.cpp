@@ -76,15 +76,19 @@ void dumpTable(const platform::ese::Database& database, const platform::ese::Tab
         line += table.columns[i].name;
     }
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    // Rows go out in large writes: a table can have millions of them.
+    constexpr std::size_t kFlushAt = 1 << 20;
     platform::ese::TableCursor cursor(database, table);
     platform::ese::Row row;
     while (cursor.next(row)) {
-        line.clear();
         esedump::appendRow(table, row, line);
         line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        if (line.size() >= kFlushAt) {
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            line.clear();
+        }
     }
+    std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
 } // namespace

@@ -21,6 +21,8 @@ constexpr std::uint32_t kPageLongValue = 0x80;
 // Bits every page of a current-format file carries (seen on all pages of real files).
 constexpr std::uint32_t kPageCommon = 0x0800 | 0x2000 | 0x8000;
 
+constexpr std::uint8_t kTagVersion = 0x1; // set on the leaf entries of real files
+constexpr std::uint8_t kTagDefunct = 0x2; // a deleted entry the engine has not cleaned up yet
 constexpr std::uint8_t kTagCommonKey = 0x4;
 
 constexpr std::uint8_t kTaggedVariable = 0x01;
@@ -178,6 +180,7 @@ std::string assemblePage(std::uint32_t number, const PageContent& content,
 struct TreeEntry {
     std::string key;
     std::string data;
+    std::uint8_t flags = 0; // page-tag flags of its leaf entry (kTagDefunct)
 };
 
 std::string rootHeader(std::uint32_t initialPages, std::uint32_t parentFdp,
@@ -199,6 +202,7 @@ PageValue nodeValue(const TreeEntry& entry, std::size_t common) {
     le16(value.bytes, static_cast<std::uint16_t>(entry.key.size() - common));
     value.bytes.append(entry.key, common);
     value.bytes += entry.data;
+    value.flags |= entry.flags;
     return value;
 }
 
@@ -220,6 +224,7 @@ struct TreeSpec {
     std::uint32_t root = 0;
     std::string rootHeader;
     std::uint32_t kindFlags = 0;
+    std::uint8_t leafTagFlags = kTagVersion;
 };
 
 class PageStore {
@@ -323,8 +328,11 @@ public:
                 }
                 content.flags = (leaf ? kPageLeaf : kPageParent) | spec_.kindFlags;
                 content.tag0 = commonPrefix(group);
-                for (const TreeEntry& entry : group)
+                for (const TreeEntry& entry : group) {
                     content.values.push_back(nodeValue(entry, content.tag0.size()));
+                    if (leaf)
+                        content.values.back().flags |= spec_.leafTagFlags;
+                }
                 store_.put(numbers[i], assemblePage(numbers[i], content, store_.geometry()));
                 info.pages.push_back(numbers[i]);
                 TreeEntry parent;
@@ -345,8 +353,11 @@ public:
         root.objectId = spec_.objectId;
         root.flags = kPageRoot | (leaf ? kPageLeaf : kPageParent) | spec_.kindFlags;
         root.tag0 = spec_.rootHeader;
-        for (const TreeEntry& entry : level)
+        for (const TreeEntry& entry : level) {
             root.values.push_back(nodeValue(entry, 0));
+            if (leaf)
+                root.values.back().flags |= spec_.leafTagFlags;
+        }
         store_.put(spec_.root, assemblePage(spec_.root, root, store_.geometry()));
         info.pages.push_back(spec_.root);
         return info;
@@ -547,6 +558,7 @@ std::string rowKey(const TableDef& def, const Row& row, std::size_t index) {
 
 struct Limits {
     bool largePage = false;
+    std::uint32_t longValueIdBytes = 4;
     std::size_t inlineLimit = 0;
     std::size_t maxRecord = 0;
 };
@@ -567,6 +579,25 @@ bool isVariableSizeType(ColumnType type) {
     return fixedSize(type) == 0;
 }
 
+// Long-value ids: 4 bytes, or 8 with the high bits that real 8-byte ids carry.
+std::uint64_t longValueId(std::uint32_t number, std::uint32_t bytes) {
+    return bytes == 8 ? 0x8000000080000000ull + number : number;
+}
+
+std::string longValueReference(std::uint32_t number, std::uint32_t bytes) {
+    const std::uint64_t id = longValueId(number, bytes);
+    std::string out;
+    for (std::uint32_t i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>(id >> (8 * i)));
+    return out;
+}
+
+std::string longValueKey(std::uint32_t number, std::uint32_t bytes) {
+    std::string key = longValueReference(number, bytes);
+    std::reverse(key.begin(), key.end());
+    return key;
+}
+
 std::string multiValue(const std::vector<std::string>& values) {
     std::string out;
     std::size_t offset = 2 * values.size();
@@ -583,12 +614,28 @@ std::string multiValue(const std::vector<std::string>& values) {
 
 // The record of one row. `separate` names the tagged columns whose value goes to the long-value
 // tree; `sink` receives those values (null: a trial run that only measures).
-std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limits,
+// The row's cell of each column (by the table's column order), null for NULL.
+using RowCells = std::vector<const Cell*>;
+
+RowCells cellsOf(const TableDef& def, const Row& row) {
+    RowCells cells(def.columns.size(), nullptr);
+    for (const auto& [name, cell] : row) {
+        const auto found = def.byName.find(name);
+        if (found == def.byName.end())
+            throw std::invalid_argument(def.name + ": unknown column " + name);
+        if (!cell.values.empty())
+            cells[found->second] = &cell;
+    }
+    return cells;
+}
+
+std::string encodeRecord(const TableDef& def, const RowCells& cells, const Limits& limits,
                          const std::set<std::size_t>& separate, LongValueSink* sink) {
     std::uint32_t lastFixed = 0;
     std::uint32_t lastVariable = 127;
-    for (const ColumnDef& cd : def.columns) {
-        if (!cellFor(row, cd.column.name))
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+        const ColumnDef& cd = def.columns[i];
+        if (!cells[i])
             continue;
         if (cd.kind == Kind::Fixed)
             lastFixed = std::max(lastFixed, cd.column.id);
@@ -603,7 +650,7 @@ std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limi
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& cd = def.columns[i];
         const Column& column = cd.column;
-        const Cell* cell = cellFor(row, column.name);
+        const Cell* cell = cells[i];
         if (cell && cell->values.size() > 1 && !column.multiValued)
             throw std::invalid_argument(column.name + ": several values in a single-value column");
         if (cd.kind == Kind::Fixed) {
@@ -636,7 +683,8 @@ std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limi
                 payload = multiValue(cell->values);
             } else if (separate.count(i)) {
                 flags |= kTaggedLongValue;
-                payload = le32Bytes(sink ? sink->add(cell->values.front()) : 0);
+                payload = longValueReference(sink ? sink->add(cell->values.front()) : 0,
+                                             limits.longValueIdBytes);
             } else if (cell->compression != Compression::None) {
                 flags |= kTaggedCompressed;
                 payload = Compress(cell->values.front(), cell->compression,
@@ -683,15 +731,12 @@ std::string encodeRecord(const TableDef& def, const Row& row, const Limits& limi
 
 std::string encodeRow(const TableDef& def, const Row& row, const Limits& limits,
                       std::size_t keySize, LongValueSink& sink) {
-    for (const auto& [name, cell] : row) {
-        if (!def.byName.count(name))
-            throw std::invalid_argument(def.name + ": unknown column " + name);
-    }
+    const RowCells cells = cellsOf(def, row);
     std::set<std::size_t> separate;
     std::vector<std::pair<std::size_t, std::size_t>> candidates; // size, column
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& cd = def.columns[i];
-        const Cell* cell = cellFor(row, cd.column.name);
+        const Cell* cell = cells[i];
         if (cd.kind != Kind::Tagged || !cell || cell->values.size() != 1)
             continue;
         // A compressed value counts with its compressed size; moved to the long-value tree it is
@@ -712,28 +757,29 @@ std::string encodeRow(const TableDef& def, const Row& row, const Limits& limits,
     });
     const std::size_t room = limits.maxRecord > 2 * keySize ? limits.maxRecord - 2 * keySize : 0;
     for (std::size_t next = 0;; ++next) {
-        if (encodeRecord(def, row, limits, separate, nullptr).size() <= room)
+        if (encodeRecord(def, cells, limits, separate, nullptr).size() <= room)
             break;
         if (next >= candidates.size())
             throw std::length_error(def.name + ": a row does not fit in a page");
         separate.insert(candidates[next].second);
     }
-    return encodeRecord(def, row, limits, separate, &sink);
+    return encodeRecord(def, cells, limits, separate, &sink);
 }
 
-std::vector<TreeEntry> longValueEntries(const LongValueSink& sink, std::uint32_t chunk) {
+std::vector<TreeEntry> longValueEntries(const LongValueSink& sink, std::uint32_t chunk,
+                                        std::uint32_t idBytes) {
     std::vector<TreeEntry> entries;
     for (std::size_t i = 0; i < sink.values().size(); ++i) {
         const std::uint32_t id = static_cast<std::uint32_t>(i + 1);
         const std::string& value = sink.values()[i];
         TreeEntry head;
-        head.key = be32(id);
+        head.key = longValueKey(id, idBytes);
         le32(head.data, 1);
         le32(head.data, static_cast<std::uint32_t>(value.size()));
         entries.push_back(std::move(head));
         for (std::size_t offset = 0; offset < value.size(); offset += chunk) {
             TreeEntry part;
-            part.key = be32(id) + be32(static_cast<std::uint32_t>(offset));
+            part.key = longValueKey(id, idBytes) + be32(static_cast<std::uint32_t>(offset));
             part.data = value.substr(offset, chunk);
             entries.push_back(std::move(part));
         }
@@ -904,6 +950,8 @@ void checkOptions(const Options& options) {
     const std::uint32_t size = options.pageSize;
     if (size != 4096 && size != 8192 && size != 16384 && size != 32768)
         throw std::invalid_argument("page size must be 4, 8, 16 or 32 KiB");
+    if (options.longValueIdBytes != 4 && options.longValueIdBytes != 8)
+        throw std::invalid_argument("long-value ids have 4 or 8 bytes");
     if (options.maxEntriesPerPage == 1)
         throw std::invalid_argument("a tree page needs room for two entries");
     if (size >= 16384 && options.formatRevision < 0x11)
@@ -936,6 +984,7 @@ Database Build(const std::vector<Table>& tables, const Options& options) {
     Limits limits;
     limits.largePage = geometry.large;
     limits.inlineLimit = options.inlineLimit ? options.inlineLimit : options.pageSize / 16;
+    limits.longValueIdBytes = options.longValueIdBytes;
     limits.maxRecord = geometry.capacity() - 40;
     const std::uint32_t chunk =
         options.longValueChunk ? options.longValueChunk : geometry.capacity() - 40;
@@ -966,6 +1015,8 @@ Database Build(const std::vector<Table>& tables, const Options& options) {
             TreeEntry entry;
             entry.key = rowKey(def, tables[t].rows[r], r);
             entry.data = encodeRow(def, tables[t].rows[r], limits, entry.key.size(), sink);
+            if (tables[t].deletedRows.count(r))
+                entry.flags = kTagDefunct;
             entries.push_back(std::move(entry));
         }
         std::sort(entries.begin(), entries.end(),
@@ -988,7 +1039,8 @@ Database Build(const std::vector<Table>& tables, const Options& options) {
             lv.root = store.allocate();
             lv.rootHeader = rootHeader(1, spec.root, 0, 0);
             lv.kindFlags = kPageLongValue;
-            info.longValues = TreeBuilder(store, lv).build(longValueEntries(sink, chunk));
+            info.longValues = TreeBuilder(store, lv).build(
+                longValueEntries(sink, chunk, limits.longValueIdBytes));
             catalogRows.push_back(catalogRow(spec.objectId, kLongValue, lv.objectId,
                                              static_cast<std::int32_t>(lv.root), 100, 0, 1, "LV"));
         }
@@ -1138,6 +1190,12 @@ std::string Utf16Bytes(std::string_view utf8) {
 Cell Utf16(std::string_view utf8) {
     Cell cell;
     cell.values.push_back(Utf16Bytes(utf8));
+    return cell;
+}
+
+Cell Utf16z(std::string_view utf8) {
+    Cell cell = Utf16(utf8);
+    cell.values.front().append(2, '\0');
     return cell;
 }
 

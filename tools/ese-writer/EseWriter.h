@@ -8,7 +8,9 @@
 // ask for 7-bit or XPRESS compression or for storage in the table's long-value tree. Helpers below
 // make the bytes of the usual types (Int64, UInt32, Utf16, ...). Same input, same bytes.
 //
-// What the files look like (real files were checked for each point):
+// What the files look like (checked against a real Windows 10 WebCache where it has the feature,
+// and against Debian's esedbexport; compression and 4-byte long-value ids follow the format
+// description, as the real file has neither):
 // - Page N lies at file offset (N + 1) * page size; the header is at 0 and its shadow copy at one
 //   page size. Header checksum: XOR of the 32-bit words from offset 8 to 4096 (no seed). Page
 //   checksum (low half of the first 8 bytes): page number XOR the words from offset 8 to the end of
@@ -18,11 +20,13 @@
 // - Page header 40 bytes (80 on 16 and 32 KiB pages); page tags from the page end, 4 bytes each,
 //   size then offset (offset relative to the end of the header). Tag flags: on small pages the top
 //   3 bits of the tag's offset word, on large pages the top 3 bits of the value's first 16-bit
-//   word. 0x4 = the entry starts with a common-key size (bytes shared with the page key in tag 0).
+//   word. 0x4 = the entry starts with a common-key size (bytes shared with the page key in tag 0);
+//   0x2 = a deleted entry (skip it); 0x1 = set on every leaf entry, as real files do.
 // - Page 1 is the database root (object 1) with its space trees at pages 2 and 3; page 4 is the
 //   catalog MSysObjects (object 2, its other pages in 5..23 and after), page 24 its copy
 //   MSysObjectsShadow (object 3); the user tables follow. Tag 0 of a root page is the 16-byte root
-//   header (initial pages, parent FDP page, extent kind, space tree page).
+//   header (initial pages, parent FDP page, extent kind, space tree page); real files also have a
+//   25-byte form on table roots. MSysObjids and MSysLocales are not written.
 // - Trees: leaves hold (key, record); a branch entry holds (key, child page) where the key lies
 //   strictly between the child's last key and the next child's first key (the shortest prefix of
 //   the latter that sorts after the former) and the last entry of a level's rightmost page has an
@@ -35,8 +39,9 @@
 //   large pages starts with a flags byte (0x01 variable-size type, 0x02 compressed, 0x04 long
 //   value, 0x08 multi-value); on small pages the byte is present only when the offset has 0x4000.
 // - Multi-values: 16-bit offsets from the value's start (after the flags byte), then the values.
-// - Long values: the record holds a 4-byte id (little-endian); the table's long-value tree holds
-//   key BE32(id) -> (reference count 1, total size) and key BE32(id) BE32(offset) -> chunk.
+// - Long values: the record holds a 4-byte id (little-endian; 8 bytes with longValueIdBytes);
+//   the table's long-value tree holds key BE(id) -> (reference count 1, total size) and key
+//   BE(id) BE32(offset) -> chunk.
 // - Compression: first byte 0x08 | (bits used in the last byte - 1) then 7-bit values packed
 //   from the least significant bit (8-bit text); 0x10 | ... the same for UTF-16 text whose units
 //   are all below 0x80 (each unit packed to 7 bits); 0x18, 16-bit uncompressed size, then plain
@@ -46,6 +51,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +109,9 @@ struct Table {
     std::vector<std::string> keyColumns; // integer columns of the primary index, in key order
     std::string indexName = "PrimaryKey";
     std::vector<Row> rows; // any order: they are stored sorted by key; duplicate keys throw
+    // Indexes into rows of rows stored as deleted ones not yet cleaned up (tag flag 0x2): readers
+    // must skip them.
+    std::set<std::size_t> deletedRows;
 };
 
 struct Options {
@@ -113,6 +122,8 @@ struct Options {
     // rows.
     std::uint32_t maxEntriesPerPage = 0;
     std::uint32_t longValueChunk = 0; // bytes per long-value chunk; 0: as large as a page allows
+    // 4, or 8 as in current Windows 10 files (ids then start at 0x8000000080000001).
+    std::uint32_t longValueIdBytes = 4;
     // Tagged values larger than this (compressed size when compressed) go to the long-value tree,
     // stored plain; 0: page size / 16.
     std::uint32_t inlineLimit = 0;
@@ -157,8 +168,9 @@ Cell Int32(std::int32_t value);
 Cell UInt32(std::uint32_t value);
 Cell Int64(std::int64_t value);
 Cell Double(double value);
-Cell Utf16(std::string_view utf8); // UTF-16LE of UTF-8 text, no terminator
-Cell Bytes(std::string bytes);     // binary, or 8-bit text as stored
+Cell Utf16(std::string_view utf8);  // UTF-16LE of UTF-8 text, no terminator
+Cell Utf16z(std::string_view utf8); // the same with a NUL character at the end
+Cell Bytes(std::string bytes);      // binary, or 8-bit text as stored
 Cell Multi(std::vector<Cell> values);
 
 std::string Utf16Bytes(std::string_view utf8);
@@ -169,7 +181,8 @@ std::string Compress(const std::string& data, Compression how, bool utf16);
 
 // WebCache tables with the column ids, types, code pages and primary keys of real files:
 // Containers (key ContainerId), Container_N (key UrlHash, EntryId) and CookieEntryEx_N (key
-// EntryId). Rows are left for the caller.
+// EntryId). Rows are left for the caller; real files store every text NUL-terminated (Utf16z),
+// times as FILETIME in the int64 columns, and keep all of it inline unless longer than 2 KiB.
 Table WebCacheContainersTable();
 Table WebCacheContainerTable(int containerId);
 Table WebCacheCookieTable(int containerId);

@@ -3,6 +3,7 @@
 // and history in proportion, and small real cached files. The same seed gives the same bytes.
 
 #include "Images.h"
+#include "WebCacheProfile.h"
 #include "platform/ProgramInfo.h"
 #include "urlcache-writer/UrlCacheWriter.h"
 
@@ -30,13 +31,14 @@ struct Options {
     std::optional<std::uint64_t> sites;
     std::uint64_t seed = 1;
     Layout layout = Layout::Vista;
+    bool webCache = false; // --layout win10: the WebCache database instead of index.dat
     std::optional<Signature> signature;
     bool files = true;
     std::string folder;
 };
 
 constexpr const char* kHelp =
-    "usage: make-profile --entries N [--sites S] [--seed K] [--layout wine8|vista|xp]\n"
+    "usage: make-profile --entries N [--sites S] [--seed K] [--layout wine8|vista|xp|win10]\n"
     "                    [--signature windows|wine] [--no-files] DIR\n"
     "       make-profile --help | --version\n"
     "\n"
@@ -53,7 +55,8 @@ constexpr const char* kHelp =
     "  --sites S        how many sites the entries spread over, at least 1 (default: N/20,\n"
     "                   between 1 and 5000)\n"
     "  --seed K         the seed of the made-up data (default 1)\n"
-    "  --layout L       the folder layout: wine8, vista (default) or xp\n"
+    "  --layout L       the folder layout: wine8, vista (default) or xp (index.dat\n"
+    "                   containers), or win10 (a WebCache database)\n"
     "  --signature S    the container signature: windows or wine (default: wine for the\n"
     "                   wine8 layout, else windows)\n"
     "  --no-files       write the containers only, without the cached files\n"
@@ -102,6 +105,8 @@ std::optional<Options> parseArguments(int argc, char** argv) {
                 options.layout = Layout::Vista;
             else if (name == "xp")
                 options.layout = Layout::XP;
+            else if (name == "win10")
+                options.webCache = true;
             else
                 return std::nullopt;
         } else if (argument == "--signature" && hasValue) {
@@ -429,10 +434,16 @@ Counts writeProfile(const Options& options) {
     ContainerOptions other = content;
     other.subFolders.clear();
 
-    ProfileWriter writer(options.folder, options.layout);
-    writer.touch(ContainerKind::Content, content);
-    writer.touch(ContainerKind::Cookies, other);
-    writer.touch(ContainerKind::History, other);
+    std::optional<ProfileWriter> indexWriter;
+    std::optional<make_profile::WebCacheProfileWriter> webCache;
+    if (options.webCache) {
+        webCache.emplace(options.folder, user, content.subFolders);
+    } else {
+        indexWriter.emplace(options.folder, options.layout);
+        indexWriter->touch(ContainerKind::Content, content);
+        indexWriter->touch(ContainerKind::Cookies, other);
+        indexWriter->touch(ContainerKind::History, other);
+    }
     FileNamer namer;
     Counts counts;
 
@@ -460,7 +471,10 @@ Counts writeProfile(const Options& options) {
         entry.useCount = static_cast<std::uint32_t>(random.between(1, 5));
         entry.hitRate = static_cast<std::uint32_t>(random.below(random.chance(10) ? 500 : 20));
         stampTimes(entry, random);
-        writer.add(ContainerKind::Content, std::move(entry), content);
+        if (webCache)
+            webCache->addContent(entry);
+        else
+            indexWriter->add(ContainerKind::Content, std::move(entry), content);
         ++counts.content;
     }
 
@@ -478,15 +492,22 @@ Counts writeProfile(const Options& options) {
         entry.fileName = concat(user, "@", host, "[", std::to_string(number), "].txt");
         entry.subFolder = kContainerFolder;
         entry.entryType = win::COOKIE_CACHE_ENTRY;
-        const std::string text = "id\n" + std::to_string(random.next() % 1000000000) + "\n" + host +
-                                 path + "\n1024\n0\n0\n0\n0\n*\n";
+        const std::string value = std::to_string(random.next() % 1000000000);
+        const std::string text = "id\n" + value + "\n" + host + path + "\n1024\n0\n0\n0\n0\n*\n";
         if (options.files)
             entry.fileContent = text;
         else
             entry.size = text.size();
         entry.useCount = 1;
         stampTimes(entry, random);
-        writer.add(ContainerKind::Cookies, std::move(entry), other);
+        if (webCache) {
+            // The database holds the cookie itself: no file, no index record.
+            win::FILETIME expires = entry.lastAccess;
+            expires.dwHighDateTime += 0x10000; // about a year later
+            webCache->addCookie(host, path, "id", value, entry.lastModified, expires);
+        } else {
+            indexWriter->add(ContainerKind::Cookies, std::move(entry), other);
+        }
         ++counts.cookies;
     }
 
@@ -500,10 +521,16 @@ Counts writeProfile(const Options& options) {
         entry.entryType = win::URLHISTORY_CACHE_ENTRY | win::NORMAL_CACHE_ENTRY;
         entry.useCount = static_cast<std::uint32_t>(random.between(1, 30));
         stampTimes(entry, random);
-        writer.add(ContainerKind::History, std::move(entry), other);
+        if (webCache)
+            webCache->addHistory(entry);
+        else
+            indexWriter->add(ContainerKind::History, std::move(entry), other);
         ++counts.history;
     }
-    writer.write();
+    if (webCache)
+        webCache->write();
+    else
+        indexWriter->write();
     return counts;
 }
 

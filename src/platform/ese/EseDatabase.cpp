@@ -41,25 +41,29 @@ bool isPageSize(std::uint32_t size) {
     return size == 4096 || size == 8192 || size == 16384 || size == 32768;
 }
 
-std::optional<std::string> readWholeFile(const std::string& path, std::string* error) {
+// The whole file in a buffer of its own. The buffer is not cleared first: every byte of it is
+// read over, and the part a shrinking file leaves unread is cut off.
+bool readWholeFile(const std::string& path, std::unique_ptr<char[]>& buffer, std::size_t& size,
+                   std::string* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (error)
             *error = std::strerror(errno);
-        return std::nullopt;
+        return false;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         if (error)
             *error = "not a regular file";
         ::close(fd);
-        return std::nullopt;
+        return false;
     }
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    const auto wanted = static_cast<std::size_t>(info.st_size);
+    buffer = std::make_unique_for_overwrite<char[]>(wanted);
     std::size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < wanted) {
         const ssize_t got =
-            ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+            ::pread(fd, buffer.get() + done, wanted - done, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -67,8 +71,8 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string* e
         done += static_cast<std::size_t>(got);
     }
     ::close(fd);
-    bytes.resize(done);
-    return bytes;
+    size = done;
+    return true;
 }
 
 Table catalogTable(std::uint32_t root) {
@@ -113,15 +117,22 @@ std::string cellText(const Table& table, const Row& row, std::uint32_t id) {
 } // namespace
 
 std::unique_ptr<Database> Database::open(const std::string& path, std::string* error) {
-    auto bytes = readWholeFile(path, error);
-    if (!bytes)
+    std::unique_ptr<Database> database(new Database());
+    std::size_t size = 0;
+    if (!readWholeFile(path, database->ownedBuffer_, size, error))
         return nullptr;
-    return fromBytes(std::move(*bytes), error);
+    database->bytes_ = std::string_view(database->ownedBuffer_.get(), size);
+    return load(std::move(database), error);
 }
 
 std::unique_ptr<Database> Database::fromBytes(std::string bytes, std::string* error) {
     std::unique_ptr<Database> database(new Database());
-    database->bytes_ = std::move(bytes);
+    database->ownedString_ = std::move(bytes);
+    database->bytes_ = database->ownedString_;
+    return load(std::move(database), error);
+}
+
+std::unique_ptr<Database> Database::load(std::unique_ptr<Database> database, std::string* error) {
     if (!database->readHeader(error) || !database->readCatalog(error))
         return nullptr;
     return database;

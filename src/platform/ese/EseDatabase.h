@@ -127,10 +127,12 @@ private:
     std::uint32_t fatherObject_ = 0;
 };
 
+// One database, read from a copy of its bytes. Reading keeps caches and counts: use one from one
+// thread at a time.
 class Database {
 public:
-    // Reads the file at `path` into memory. nullopt when it cannot be read or holds no ESE
-    // database; `error` then says why.
+    // Reads the file at `path` into memory (a copy: the file is never mapped or locked). Null
+    // when it cannot be read or holds no ESE database; `error` then says why.
     static std::unique_ptr<Database> open(const std::string& path, std::string* error = nullptr);
     // The same over bytes already in memory.
     static std::unique_ptr<Database> fromBytes(std::string bytes, std::string* error = nullptr);
@@ -151,6 +153,7 @@ private:
     class RowDecoder;
 
     Database();
+    static std::unique_ptr<Database> load(std::unique_ptr<Database> database, std::string* error);
     bool readHeader(std::string* error);
     bool readCatalog(std::string* error);
     bool readCatalogAt(std::uint32_t root);
@@ -160,7 +163,10 @@ private:
                                          std::size_t limit) const;
     bool decodeRow(const Table& table, std::string_view record, Row& row) const;
 
-    std::string bytes_;
+    // The file's bytes, in one of the two owners below.
+    std::string_view bytes_;
+    std::string ownedString_;
+    std::unique_ptr<char[]> ownedBuffer_;
     Header header_;
     bool largePages_ = false;    // the 80-byte page header and 15-bit tag fields
     bool flagsInRecord_ = false; // every tagged value carries its flags byte

@@ -28,24 +28,21 @@ constexpr std::uint32_t kCookieEntryType = 0x00100000;
 constexpr std::uint32_t kCodePageUtf16 = 1200;
 constexpr std::size_t kSecureDirectoryLength = 8;
 
-// The cells of one table, found by column name once per table.
+// The cells of one table by column name. Each name is looked up among the columns once per
+// table: a name is remembered by the address of its text (the callers pass literals).
 class Columns {
 public:
     explicit Columns(const Table& table) : table_(table) {}
 
     const Cell* cell(const Row& row, std::string_view name) const {
-        for (std::size_t i = 0; i < table_.columns.size() && i < row.cells.size(); ++i) {
-            if (table_.columns[i].name == name)
-                return row.cells[i].values.empty() ? nullptr : &row.cells[i];
-        }
-        return nullptr;
+        const std::size_t at = index(name);
+        if (at >= row.cells.size() || row.cells[at].values.empty())
+            return nullptr;
+        return &row.cells[at];
     }
     const Column* column(std::string_view name) const {
-        for (const Column& column : table_.columns) {
-            if (column.name == name)
-                return &column;
-        }
-        return nullptr;
+        const std::size_t at = index(name);
+        return at < table_.columns.size() ? &table_.columns[at] : nullptr;
     }
 
     std::optional<std::string> text(const Row& row, std::string_view name) const {
@@ -83,6 +80,48 @@ public:
         return {static_cast<win::DWORD>(value), static_cast<win::DWORD>(value >> 32)};
     }
 
+    // Appends the text to `texts`, as textOf() gives it.
+    WebCacheText append(const Row& row, std::string_view name, std::string& texts) const {
+        const Cell* found = cell(row, name);
+        const Column* described = column(name);
+        if (found == nullptr || described == nullptr)
+            return {};
+        const std::string_view value = found->values.front();
+        WebCacheText text{texts.size(), 0, true};
+        if (described->codePage == kCodePageUtf16) {
+            // Mostly ASCII: straight in, without a copy on the way.
+            std::size_t i = 0;
+            for (; i + 1 < value.size(); i += 2) {
+                const unsigned char low = static_cast<unsigned char>(value[i]);
+                if (low >= 0x80 || value[i + 1] != '\0' || low == 0)
+                    break;
+                texts.push_back(static_cast<char>(low));
+            }
+            if (i + 1 < value.size() && !(value[i] == '\0' && value[i + 1] == '\0')) {
+                texts.resize(text.offset);
+                texts.append(textOf(*described, value));
+            }
+        } else {
+            texts.append(textOf(*described, value));
+        }
+        text.size = static_cast<std::uint32_t>(
+            std::min<std::size_t>(texts.size() - text.offset, 0xFFFFFFFFu));
+        return text;
+    }
+
+    // The bytes of a value, appended to `texts`.
+    WebCacheText appendBytes(const Row& row, std::string_view name, std::string& texts) const {
+        const Cell* found = cell(row, name);
+        if (found == nullptr)
+            return {};
+        const std::string_view value = found->values.front();
+        WebCacheText text{
+            texts.size(),
+            static_cast<std::uint32_t>(std::min<std::size_t>(value.size(), 0xFFFFFFFFu)), true};
+        texts.append(value.substr(0, text.size));
+        return text;
+    }
+
     // A text value as the A-calls hand it out: UTF-16 text in the ANSI code page, up to its
     // first NUL; 8-bit text as it is, up to its first NUL.
     static std::string textOf(const Column& column, std::string_view value) {
@@ -99,7 +138,26 @@ public:
     }
 
 private:
+    static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+
+    std::size_t index(std::string_view name) const {
+        for (const auto& [text, at] : known_) {
+            if (text == name.data())
+                return at;
+        }
+        std::size_t at = kMissing;
+        for (std::size_t i = 0; i < table_.columns.size(); ++i) {
+            if (table_.columns[i].name == name) {
+                at = i;
+                break;
+            }
+        }
+        known_.emplace_back(name.data(), at);
+        return at;
+    }
+
     const Table& table_;
+    mutable std::vector<std::pair<const char*, std::size_t>> known_;
 };
 
 // The number N of a table named `stem` followed by N; nullopt for other names.
@@ -149,25 +207,25 @@ std::string withoutTrailingSeparators(std::string folder) {
     return folder;
 }
 
-WebCacheEntry entryOfRow(const Columns& columns, const Row& row) {
+WebCacheEntry entryOfRow(const Columns& columns, const Row& row, std::string& texts) {
     WebCacheEntry entry;
-    entry.url = columns.text(row, "Url");
-    entry.fileName = columns.text(row, "Filename");
-    if (entry.fileName && entry.fileName->empty())
-        entry.fileName.reset();
-    entry.headerInfo = columns.bytes(row, "ResponseHeaders");
-    entry.extension = columns.text(row, "FileExtension");
+    entry.url = columns.append(row, "Url", texts);
+    entry.fileName = columns.append(row, "Filename", texts);
+    if (entry.fileName.size == 0)
+        entry.fileName.present = false;
+    entry.headerInfo = columns.appendBytes(row, "ResponseHeaders", texts);
+    entry.extension = columns.append(row, "FileExtension", texts);
     if (auto index = columns.number(row, "SecureDirectory"); index && *index <= 0xFFFFFFFFu)
         entry.secureDirectory = static_cast<std::uint32_t>(*index);
-    entry.entryType = columns.number32(row, "Type");
-    entry.hitRate = columns.number32(row, "AccessCount");
-    entry.useCount = columns.number32(row, "SyncCount");
-    entry.exemptDelta = columns.number32(row, "ExemptionDelta");
-    entry.size = columns.number(row, "FileSize").value_or(0);
-    entry.lastModified = columns.fileTime(row, "ModifiedTime");
-    entry.expireTime = columns.fileTime(row, "ExpiryTime");
-    entry.lastAccess = columns.fileTime(row, "AccessedTime");
-    entry.lastSync = columns.fileTime(row, "SyncTime");
+    entry.numbers.entryType = columns.number32(row, "Type");
+    entry.numbers.hitRate = columns.number32(row, "AccessCount");
+    entry.numbers.useCount = columns.number32(row, "SyncCount");
+    entry.numbers.exemptDelta = columns.number32(row, "ExemptionDelta");
+    entry.numbers.size = columns.number(row, "FileSize").value_or(0);
+    entry.numbers.lastModified = columns.fileTime(row, "ModifiedTime");
+    entry.numbers.expireTime = columns.fileTime(row, "ExpiryTime");
+    entry.numbers.lastAccess = columns.fileTime(row, "AccessedTime");
+    entry.numbers.lastSync = columns.fileTime(row, "SyncTime");
     return entry;
 }
 
@@ -179,7 +237,7 @@ void readContainerRows(const ese::Database& database, WebCacheContainer& contain
     ese::TableCursor cursor(database, *table);
     Row row;
     while (cursor.next(row))
-        container.entries.push_back(entryOfRow(columns, row));
+        container.entries.push_back(entryOfRow(columns, row, container.texts));
 }
 
 // "com.github" -> "github.com".
@@ -220,18 +278,23 @@ void readCookieRows(const ese::Database& database, const Table& table, const std
         auto [slot, added] = groups.try_emplace({domain, path}, container.entries.size());
         if (added) {
             WebCacheEntry& entry = container.entries.emplace_back();
-            entry.url = "Cookie:" + user + "@" + domain + path;
+            const std::string url = "Cookie:" + user + "@" + domain + path;
+            entry.url = {container.texts.size(),
+                         static_cast<std::uint32_t>(std::min<std::size_t>(url.size(), 0xFFFFFFFFu)),
+                         true};
+            container.texts.append(url, 0, entry.url.size);
             entry.fileName = entry.url;
-            entry.entryType = kCookieEntryType;
+            entry.numbers.entryType = kCookieEntryType;
         }
         WebCacheEntry& entry = container.entries[slot->second];
         const win::FILETIME modified = columns.fileTime(row, "LastModified");
-        entry.lastModified = later(entry.lastModified, modified);
-        entry.lastAccess = entry.lastModified;
-        entry.expireTime = later(entry.expireTime, columns.fileTime(row, "Expires"));
-        entry.size += columns.bytes(row, "Name").value_or("").size() +
-                      columns.bytes(row, "Value").value_or("").size();
-        ++entry.hitRate;
+        entry.numbers.lastModified = later(entry.numbers.lastModified, modified);
+        entry.numbers.lastAccess = entry.numbers.lastModified;
+        entry.numbers.expireTime =
+            later(entry.numbers.expireTime, columns.fileTime(row, "Expires"));
+        entry.numbers.size += columns.bytes(row, "Name").value_or("").size() +
+                              columns.bytes(row, "Value").value_or("").size();
+        ++entry.numbers.hitRate;
     }
 }
 
@@ -242,11 +305,12 @@ std::string userOf(const WebCacheContents& contents) {
         if (container.kind != ContainerKind::History)
             continue;
         for (const WebCacheEntry& entry : container.entries) {
-            if (!entry.url || !entry.url->starts_with("Visited: "))
+            const auto url = container.text(entry.url);
+            if (!url || !url->starts_with("Visited: "))
                 continue;
-            const std::size_t at = entry.url->find('@');
+            const std::size_t at = url->find('@');
             if (at != std::string::npos && at > 9)
-                return entry.url->substr(9, at - 9);
+                return std::string(url->substr(9, at - 9));
         }
     }
     for (const WebCacheContainer& container : contents.containers) {
@@ -296,8 +360,9 @@ void readContents(const ese::Database& database, WebCacheContents& contents) {
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (auto& [id, container] : rows) {
             // Two rows naming one table would deliver its entries twice.
+            const std::string& name = container.table;
             if (std::any_of(contents.containers.begin(), contents.containers.end(),
-                            [&](const WebCacheContainer& c) { return c.table == container.table; }))
+                            [&](const WebCacheContainer& c) { return c.table == name; }))
                 continue;
             readContainerRows(database, container);
             contents.containers.push_back(std::move(container));
@@ -468,31 +533,20 @@ std::optional<CacheEntry> WebCacheContainerReader::nextEntry() {
     if (next_ >= container_.entries.size())
         return std::nullopt;
     const WebCacheEntry& row = container_.entries[next_++];
-    CacheEntry entry;
-    entry.url = row.url;
-    if (row.fileName) {
-        entry.fileName = *row.fileName;
+    CacheEntry entry = row.numbers;
+    entry.url = container_.text(row.url);
+    if (row.fileName.present) {
+        entry.fileName = container_.text(row.fileName);
         if (row.secureDirectory < secureFolders_.size())
             entry.fileFolder = secureFolders_[row.secureDirectory];
         else
             entry.fileFolder = folder_;
     }
-    if (row.headerInfo) {
-        entry.headerInfo = *row.headerInfo;
-        entry.headerInfoSize =
-            static_cast<std::uint32_t>(std::min<std::size_t>(row.headerInfo->size(), 0xFFFFFFFFu));
+    if (row.headerInfo.present) {
+        entry.headerInfo = container_.text(row.headerInfo);
+        entry.headerInfoSize = row.headerInfo.size;
     }
-    if (row.extension)
-        entry.extension = *row.extension;
-    entry.entryType = row.entryType;
-    entry.useCount = row.useCount;
-    entry.hitRate = row.hitRate;
-    entry.exemptDelta = row.exemptDelta;
-    entry.size = row.size;
-    entry.lastModified = row.lastModified;
-    entry.expireTime = row.expireTime;
-    entry.lastAccess = row.lastAccess;
-    entry.lastSync = row.lastSync;
+    entry.extension = container_.text(row.extension);
     return entry;
 }
 

@@ -74,21 +74,20 @@
 
 namespace platform::urlcache {
 
+// A text of an entry: where it lies in its container's `texts`.
+struct WebCacheText {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    bool present = false;
+};
+
 struct WebCacheEntry {
-    std::optional<std::string> url;
-    std::optional<std::string> fileName; // cookies: the URL (see above)
-    std::optional<std::string> headerInfo;
-    std::optional<std::string> extension;
+    WebCacheText url;
+    WebCacheText fileName; // cookies: the URL (see above)
+    WebCacheText headerInfo;
+    WebCacheText extension;
     std::uint32_t secureDirectory = 0xFFFFFFFF;
-    std::uint32_t entryType = 0;
-    std::uint32_t useCount = 0;
-    std::uint32_t hitRate = 0;
-    std::uint32_t exemptDelta = 0;
-    std::uint64_t size = 0;
-    win::FILETIME lastModified;
-    win::FILETIME expireTime;
-    win::FILETIME lastAccess;
-    win::FILETIME lastSync;
+    CacheEntry numbers; // its type, counts, size and times; its texts are the ones above
 };
 
 struct WebCacheContainer {
@@ -101,6 +100,13 @@ struct WebCacheContainer {
     std::vector<std::string> secureDirectories;
     bool filesOfTheirOwn = true; // false: cookies held in the database
     std::vector<WebCacheEntry> entries;
+    std::string texts; // every text of the entries, one after the other: few, large blocks
+
+    std::optional<std::string_view> text(const WebCacheText& text) const {
+        if (!text.present)
+            return std::nullopt;
+        return std::string_view(texts).substr(text.offset, text.size);
+    }
 };
 
 // What one read of a database file found.
