@@ -2,6 +2,7 @@
 
 #include "EseTestSupport.h"
 #include "Version.h"
+#include "ese-writer/EseWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,27 @@ TEST(EseDump, OneTableOrAll) {
     const auto absent = zz_test::RunTool("ese-dump", {"--table", "NoSuchTable", file.string()});
     EXPECT_EQ(absent.status, 1);
     EXPECT_NE(absent.err.find("no table NoSuchTable"), std::string::npos);
+}
+
+// Stored text can hold line ends and terminal escapes: they come out escaped, one row a line, and
+// names are treated the same way.
+TEST(EseDump, ControlCharactersInTextAreEscaped) {
+    namespace w = ese_writer;
+    w::Table table;
+    table.name = "Odd\x1b[2JTable";
+    table.columns = {{"Id", w::ColumnType::Long}, {"Text\rName", w::ColumnType::LongText}};
+    table.keyColumns = {"Id"};
+    w::Row row;
+    row["Id"] = w::Cell{{std::string("\x01\0\0\0", 4)}};
+    row["Text\rName"] = w::Utf16("a\r\nb\x1b]0;title\x07" "c\td\\e");
+    table.rows.push_back(row);
+    const zz_test::TempFolder scratch("zz-ese-dump-escape");
+    const auto file = scratch.path() / "odd.dat";
+    w::Write(file, {table}, {});
+    const auto result = zz_test::RunTool("ese-dump", {"--table", table.name, file.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Id\tText\\x0DName\n"
+                          "1\ta\\x0D\\x0Ab\\x1B]0;title\\x07c\\td\\\\e\n");
 }
 
 } // namespace

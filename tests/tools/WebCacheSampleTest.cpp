@@ -2,6 +2,7 @@
 // the Windows user who wrote it: what urlcache-dump and zezuvur-report make of it, beside
 // index.dat containers, and with broken databases in its place.
 
+#include "ese-writer/EseWriter.h"
 #include "support/TempFolder.h"
 #include "support/ToolRunner.h"
 #include "support/WriterEntries.h"
@@ -238,6 +239,52 @@ TEST_F(WebCacheSampleTest, BrokenDatabasesLeaveIndexDatReadable) {
     const auto folder = RunTool("urlcache-dump", {"--profile", profile_.string(), ""});
     EXPECT_EQ(folder.status, 0);
     EXPECT_EQ(Lines(folder.out).size(), 1u);
+}
+
+// A profile with one index.dat entry, for the databases below to lie beside.
+fs::path ProfileWithOneEntry(const TempFolder& root) {
+    const fs::path profile = root.path() / "Jane";
+    ProfileWriter writer(profile, Layout::Wine8);
+    writer.add(ContainerKind::Content, MakeEntry("http://old.example/a.gif", "a[1].gif", "GIF89a"));
+    writer.write();
+    fs::create_directories(DatabaseIn(profile).parent_path());
+    return profile;
+}
+
+// A database past the size the reader holds in memory is left out and said on stderr, without
+// being read (a sparse file costs no disk here); the index.dat container beside it is delivered.
+TEST(WebCacheBounds, OversizedDatabaseIsSkippedAndSaid) {
+    const TempFolder root("zz-webcache-bounds");
+    const fs::path profile = ProfileWithOneEntry(root);
+    { std::ofstream create(DatabaseIn(profile)); }
+    fs::resize_file(DatabaseIn(profile), (std::uintmax_t{1} << 30) + 4096);
+    const auto result = RunTool("urlcache-dump", {"--profile", profile.string(), ""});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Lines(result.out).size(), 1u);
+    EXPECT_NE(result.err.find("WebCacheV01.dat"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("over the 1073741824 read"), std::string::npos) << result.err;
+}
+
+// Far more Containers rows than any real database has: the first ones are kept, the rest left
+// out and said, and the search stays quick.
+TEST(WebCacheBounds, ContainersPastTheBoundAreLeftOutAndSaid) {
+    namespace w = ese_writer;
+    const TempFolder root("zz-webcache-bounds");
+    const fs::path profile = ProfileWithOneEntry(root);
+    w::Table containers = w::WebCacheContainersTable();
+    for (int id = 1; id <= 5000; ++id) {
+        w::Row row;
+        row["ContainerId"] = w::Int64(id);
+        row["Name"] = w::Utf16z("Content");
+        row["Directory"] = w::Utf16z("C:\\Users\\John\\INetCache\\IE\\");
+        containers.rows.push_back(row);
+    }
+    w::Write(DatabaseIn(profile), {containers}, {});
+    const auto result = RunTool("urlcache-dump", {"--profile", profile.string(), ""});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Lines(result.out).size(), 1u);
+    EXPECT_NE(result.err.find("904 containers past the first 4096"), std::string::npos)
+        << result.err;
 }
 
 } // namespace

@@ -31,14 +31,25 @@ inline void appendUtf8(std::uint32_t code, std::string& out) {
     }
 }
 
-// A backslash doubled and a tab written as \t, so that values never split a line's fields.
+inline bool isControlCharacter(std::uint32_t code) {
+    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+}
+
+// A backslash doubled, a tab written as \t and any other control character as \xHH, so that
+// values never split a line's fields or reach the terminal as line ends or escape sequences.
 inline void appendCharacter(std::uint32_t code, std::string& out) {
-    if (code == '\\')
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    if (code == '\\') {
         out += "\\\\";
-    else if (code == '\t')
+    } else if (code == '\t') {
         out += "\\t";
-    else
+    } else if (isControlCharacter(code)) {
+        out += "\\x";
+        out += kDigits[code >> 4];
+        out += kDigits[code & 0xF];
+    } else {
         appendUtf8(code, out);
+    }
 }
 
 // UTF-16LE up to the first NUL; a lone surrogate becomes U+FFFD.
@@ -53,7 +64,7 @@ inline void appendUtf16(std::string_view bytes, std::string& out) {
         std::uint32_t code = unit(i);
         if (code == 0)
             break;
-        if (code < 0x80 && code != '\\' && code != '\t') {
+        if (code < 0x80 && code != '\\' && !isControlCharacter(code)) {
             out += static_cast<char>(code);
             continue;
         }

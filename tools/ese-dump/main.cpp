@@ -67,13 +67,13 @@ void dumpTable(const platform::ese::Database& database, const platform::ese::Tab
     line.clear();
     if (named) {
         line = "table ";
-        line += table.name;
+        esedump::appendAnsi(table.name, line);
         line += '\n';
     }
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         if (i > 0)
             line += '\t';
-        line += table.columns[i].name;
+        esedump::appendAnsi(table.columns[i].name, line);
     }
     line += '\n';
     // Rows go out in large writes: a table can have millions of them.

@@ -45,7 +45,11 @@ bool isPageSize(std::uint32_t size) {
 // read over, and the part a shrinking file leaves unread is cut off.
 bool readWholeFile(const std::string& path, std::unique_ptr<char[]>& buffer, std::size_t& size,
                    std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waits on a FIFO or a device swapped in for the file, and leaves its access time alone
+    // where the system lets us (O_NOATIME is refused for files of other users).
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (error)
             *error = std::strerror(errno);
@@ -55,6 +59,13 @@ bool readWholeFile(const std::string& path, std::unique_ptr<char[]>& buffer, std
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         if (error)
             *error = "not a regular file";
+        ::close(fd);
+        return false;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxDatabaseBytes) {
+        if (error)
+            *error = "is " + std::to_string(info.st_size) + " bytes, over the " +
+                     std::to_string(kMaxDatabaseBytes) + " read";
         ::close(fd);
         return false;
     }

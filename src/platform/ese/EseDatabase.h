@@ -39,6 +39,9 @@ enum ColumnType : std::uint32_t {
 };
 
 // Column flags worth knowing.
+// The largest database file read, 1 GiB: a WebCache of years of browsing stays well below it.
+// The file is held in memory whole, so a larger (or sparse) file is refused rather than read.
+inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 30;
 inline constexpr std::uint32_t kColumnMultiValued = 0x400;
 
 enum class DatabaseState : std::uint32_t {

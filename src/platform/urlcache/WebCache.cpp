@@ -3,6 +3,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 #include "platform/urlcache/ContainerBytes.h"
+#include "platform/urlcache/SkippedContainers.h"
 #include "platform/urlcache/UrlCacheProfile.h"
 
 #include <algorithm>
@@ -330,6 +331,11 @@ std::string userOf(const WebCacheContents& contents) {
     return "user";
 }
 
+void addContainer(WebCacheContents& contents, WebCacheContainer container) {
+    contents.containerByTable.emplace(container.table, contents.containers.size());
+    contents.containers.push_back(std::move(container));
+}
+
 void readContents(const ese::Database& database, WebCacheContents& contents) {
     contents.opened = true;
     contents.state = database.header().state;
@@ -360,12 +366,14 @@ void readContents(const ese::Database& database, WebCacheContents& contents) {
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (auto& [id, container] : rows) {
             // Two rows naming one table would deliver its entries twice.
-            const std::string& name = container.table;
-            if (std::any_of(contents.containers.begin(), contents.containers.end(),
-                            [&](const WebCacheContainer& c) { return c.table == name; }))
+            if (contents.containerByTable.contains(container.table))
                 continue;
+            if (contents.containers.size() >= kMaxWebCacheContainers) {
+                ++contents.containersLeftOut;
+                continue;
+            }
             readContainerRows(database, container);
-            contents.containers.push_back(std::move(container));
+            addContainer(contents, std::move(container));
         }
     }
 
@@ -383,8 +391,12 @@ void readContents(const ese::Database& database, WebCacheContents& contents) {
         container.kind = ContainerKind::Cookies;
         container.prefix = "Cookie:";
         container.filesOfTheirOwn = false;
+        if (contents.containers.size() >= kMaxWebCacheContainers) {
+            ++contents.containersLeftOut;
+            continue;
+        }
         readCookieRows(database, *table, user, container);
-        contents.containers.push_back(std::move(container));
+        addContainer(contents, std::move(container));
     }
     contents.skipped = database.skipped();
 }
@@ -401,6 +413,7 @@ std::shared_ptr<const WebCacheContents> contentsOf(std::unique_ptr<ese::Database
     } catch (const std::bad_alloc&) {
         contents->containers.clear();
         contents->containers.shrink_to_fit();
+        contents->containerByTable.clear();
         contents->error = "too big to hold in memory";
     }
     return contents;
@@ -472,7 +485,14 @@ std::shared_ptr<const WebCacheContents> ReadWebCache(const fs::path& file) {
     } catch (const std::bad_alloc&) {
         error = "too big to hold in memory";
     }
+    if (stamp->size > ese::kMaxDatabaseBytes)
+        NoteSkippedContainer(file, error);
     auto contents = contentsOf(std::move(database), error);
+    if (contents->containersLeftOut > 0)
+        NoteSkippedContainer(file, "lists " + std::to_string(contents->containersLeftOut) +
+                                       " containers past the first " +
+                                       std::to_string(kMaxWebCacheContainers) +
+                                       ", which were left out");
     std::lock_guard guard(cache.lock);
     if (cache.byPath.size() >= DatabaseCache::kMaxFiles)
         cache.byPath.clear();
@@ -554,11 +574,11 @@ std::unique_ptr<Container> OpenWebCacheContainer(const ContainerLocation& locati
     auto contents = ReadWebCache(location.file);
     if (!contents)
         return nullptr;
-    for (const WebCacheContainer& container : contents->containers) {
-        if (container.table == location.name)
-            return std::make_unique<WebCacheContainerReader>(contents, container, location);
-    }
-    return nullptr;
+    const auto found = contents->containerByTable.find(location.name);
+    if (found == contents->containerByTable.end())
+        return nullptr;
+    return std::make_unique<WebCacheContainerReader>(contents, contents->containers[found->second],
+                                                     location);
 }
 
 } // namespace platform::urlcache

@@ -70,6 +70,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::urlcache {
@@ -116,8 +117,14 @@ struct WebCacheContents {
     std::uint32_t state = 0;
     bool dirty = false;
     ese::Skipped skipped;
-    std::vector<WebCacheContainer> containers; // in the order above
+    std::vector<WebCacheContainer> containers;                     // in the order above
+    std::unordered_map<std::string, std::size_t> containerByTable; // table name -> index above
+    std::size_t containersLeftOut = 0;                             // past kMaxWebCacheContainers
 };
+
+// A real database has a few dozen containers. A hostile one may list far more; past this many
+// the rest are left out (and noted), so that no search walks an unbounded list.
+constexpr std::size_t kMaxWebCacheContainers = 4096;
 
 // The database files of a profile, WebCacheV01.dat then WebCacheV24.dat: regular files only.
 std::vector<std::filesystem::path> FindWebCacheFiles(const ProfileRoot& profile);
