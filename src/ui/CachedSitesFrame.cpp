@@ -7,6 +7,7 @@
 #include "platform/desktop/DocumentOpener.h"
 #include "platform/desktop/ErrorReport.h"
 #include "platform/desktop/FileContextMenu.h"
+#include "platform/urlcache/UrlCacheApi.h"
 #include "ui/ListBox.h"
 #include "ui/widgets/Fonts.h"
 #include "ui/widgets/ImagePreview.h"
@@ -236,6 +237,9 @@ void TframeCachedSites::LoadSites() {
         FLoadCancelled = Analyzer->Cancelled();
         FLoadOutOfMemory = Analyzer->RanOutOfMemory();
     }
+    // The window reads the cache once: the container bytes kept for another search would only
+    // hold memory for the rest of the session.
+    platform::ForgetReadContainers();
     if (lbxSites->Count() > 0)
         lbxSites->SetItemIndex(0);
     ShowSelectedSite();

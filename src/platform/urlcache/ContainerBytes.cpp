@@ -195,6 +195,11 @@ std::optional<OpenedFile> openContainerFile(const std::filesystem::path& path) {
 // first.
 class BytesCache {
 public:
+    void clear() {
+        std::lock_guard guard(lock_);
+        kept_.clear();
+    }
+
     std::shared_ptr<const FileBytes> read(const std::filesystem::path& path) {
         auto opened = openContainerFile(path);
         if (!opened)
@@ -279,9 +284,17 @@ std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path
     return bytes;
 }
 
-std::shared_ptr<const FileBytes> ReadContainerBytes(const std::filesystem::path& path) {
+BytesCache& bytesCache() {
     static BytesCache cache;
-    return cache.read(path);
+    return cache;
+}
+
+std::shared_ptr<const FileBytes> ReadContainerBytes(const std::filesystem::path& path) {
+    return bytesCache().read(path);
+}
+
+void ForgetContainerBytes() {
+    bytesCache().clear();
 }
 
 } // namespace platform::urlcache

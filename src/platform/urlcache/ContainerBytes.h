@@ -73,4 +73,8 @@ std::optional<FileBytes> ReadWholeFileReadOnly(const std::filesystem::path& path
 // the same, the bytes read before are handed out again.
 std::shared_ptr<const FileBytes> ReadContainerBytes(const std::filesystem::path& path);
 
+// Lets go of the bytes kept for later searches (those a search still holds go with it). For a
+// program that has read all it will read: the next search reads its containers afresh.
+void ForgetContainerBytes();
+
 } // namespace platform::urlcache

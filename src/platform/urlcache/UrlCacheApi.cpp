@@ -1,8 +1,10 @@
 #include "platform/urlcache/UrlCacheApi.h"
 
 #include "platform/LastError.h"
+#include "platform/urlcache/ContainerBytes.h"
 #include "platform/urlcache/UrlCacheEntry.h"
 #include "platform/urlcache/UrlCacheProfile.h"
+#include "platform/urlcache/WebCache.h"
 
 #include <algorithm>
 #include <cstring>
@@ -294,6 +296,11 @@ std::size_t OpenUrlCacheSearchCount() {
     Searches& all = searches();
     std::lock_guard guard(all.lock);
     return all.open.size();
+}
+
+void ForgetReadContainers() {
+    urlcache::ForgetContainerBytes();
+    urlcache::ForgetWebCacheContents();
 }
 
 } // namespace platform

@@ -51,4 +51,8 @@ ModuleExports UrlCacheModuleExports();
 // How many searches are open (opened and not yet closed); for tests that look for leaks.
 std::size_t OpenUrlCacheSearchCount();
 
+// Searches read each container once and keep its bytes for the next search. A program that has
+// taken its one snapshot calls this to give that memory back; a later search reads afresh.
+void ForgetReadContainers();
+
 } // namespace platform

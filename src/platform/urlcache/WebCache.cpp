@@ -439,6 +439,12 @@ DatabaseCache& databaseCache() {
 
 } // namespace
 
+void ForgetWebCacheContents() {
+    DatabaseCache& cache = databaseCache();
+    std::lock_guard guard(cache.lock);
+    cache.byPath.clear();
+}
+
 std::vector<fs::path> FindWebCacheFiles(const ProfileRoot& profile) {
     std::vector<fs::path> files;
     fs::path folder = profile.hostFolder;

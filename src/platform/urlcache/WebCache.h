@@ -133,6 +133,9 @@ std::vector<std::filesystem::path> FindWebCacheFiles(const ProfileRoot& profile)
 // code page too). Null only when the file cannot be looked at.
 std::shared_ptr<const WebCacheContents> ReadWebCache(const std::filesystem::path& file);
 
+// Lets go of the databases kept for later searches, as ForgetContainerBytes does for index.dat.
+void ForgetWebCacheContents();
+
 // The same over bytes in memory, not kept (tests, fuzzing).
 std::shared_ptr<const WebCacheContents> ReadWebCacheBytes(std::string bytes);
 

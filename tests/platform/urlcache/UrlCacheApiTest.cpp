@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -343,6 +344,27 @@ TEST(UrlCacheApi, AContainerReadBeforeIsReadAgainOnceItChanges) {
     // Cut short by another program: what is left is read, and nothing past it.
     std::filesystem::resize_file(index, 0x4000);
     EXPECT_TRUE(EnumerateCache("").entries.empty());
+}
+
+// Letting go of the kept container bytes in the middle of a search: the search goes on over the
+// bytes it holds, and the next search reads the containers afresh.
+TEST(UrlCacheApi, ForgettingReadContainersMidSearchKeepsTheSearchWhole) {
+    SmallProfile small;
+    alignas(8) std::array<char, 4096> buffer{};
+    auto* info = reinterpret_cast<win::INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+    win::DWORD size = buffer.size();
+    const win::HANDLE search = win::FindFirstUrlCacheEntryExA(nullptr, 0, 0xFFFFFFFF, 0, info,
+                                                              &size, nullptr, nullptr, nullptr);
+    ASSERT_NE(search, nullptr);
+    std::vector<std::string> urls{info->lpszSourceUrlName};
+    platform::ForgetReadContainers();
+    for (size = buffer.size();
+         win::FindNextUrlCacheEntryExA(search, info, &size, nullptr, nullptr, nullptr);
+         size = buffer.size())
+        urls.push_back(info->lpszSourceUrlName);
+    EXPECT_TRUE(win::FindCloseUrlCache(search));
+    EXPECT_EQ(urls.size(), 4u);
+    EXPECT_EQ(EnumerateCache("").entries.size(), 2u);
 }
 
 TEST(UrlCacheApi, EmptyOrMissingProfileIsAnEmptyCache) {
