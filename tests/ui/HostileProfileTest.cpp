@@ -58,6 +58,9 @@ const std::string kPe("MZ\x90\0\x03\0\0\0\x04\0\0\0\xff\xff\0\0", 16);
 const std::string kShellName = "a$(touch pwned)b;touch pwned;.log";
 const std::string kQuotedName = "it's \"q\" `x`.log";
 const std::string kDashName = "-rf --help.log";
+// A name that is no UTF-8 text: as a file name string it reads back as another name, under which
+// the profile plants a link out of it.
+const std::string kNotUtf8Name = "odd\xE9[1].txt";
 
 // The files of evil.example: runnable ones, harmless ones, hostile names, a cached file linked
 // out of the profile, a sub-folder linked to an outside folder and one linked to "/".
@@ -79,6 +82,7 @@ public:
         Add("song[1].mp3", "replaced by a link");
         Add("inner[1].png", PngBytes(), 1);
         Add("etc\\passwd", std::nullopt, 2);
+        Add(kNotUtf8Name, "plain text\n");
         for (const char* visit :
              {"Visited: al@http://evil.example/page", "Visited: al@HTTPS://evil.example/a b",
               "Visited: al@ftp://evil.example/pub", "Visited: al@file:///etc/passwd#evil.example",
@@ -100,6 +104,7 @@ public:
         const fs::path third = HostFile("etc\\passwd").parent_path().parent_path();
         fs::remove(third);
         fs::create_directory_symlink("/", third);
+        fs::create_symlink(outside.path() / "big.mp3", cache / "odd\xEF\xBF\xBD[1].txt");
     }
 
     // The host path of a cached file as the profile names it.
@@ -423,7 +428,8 @@ TEST_F(HostileProfile, NothingOutsideTheProfileIsShownOpenedOrSized) {
     ASSERT_TRUE(Select("pic[1].png"));
     ShowPreview();
     ASSERT_TRUE(frame.imgPreview->HasPicture()) << "the control case";
-    for (const char* name : {"linked[1].png", "inner[1].png", "passwd"}) {
+    for (const std::string& name : {std::string("linked[1].png"), std::string("inner[1].png"),
+                                    std::string("passwd"), kNotUtf8Name}) {
         ASSERT_TRUE(Select(name)) << name;
         ShowPreview();
         if (frame.pgcSiteInfo->currentIndex() == 0) {

@@ -104,6 +104,11 @@ bool DefaultHandlerRuns(const char* contentType) {
     return runs;
 }
 
+// Whether the path reads back as the same bytes once it has been made text.
+bool IsNameAsText(const std::filesystem::path& path) {
+    return QFile::encodeName(HostPathText(path)).toStdString() == path.native();
+}
+
 } // namespace
 
 bool IsRunnerCommand(std::string_view commandLine) {
@@ -177,7 +182,9 @@ std::optional<TCachedFile> InspectCachedFile(std::string_view windowsPath) {
         return std::nullopt;
     const auto head = platform::ReadHeadInsideProfile(profile, *hostPath, kSniffSize);
     const auto realPath = head ? platform::RealPathInsideProfile(profile, *hostPath) : std::nullopt;
-    if (!realPath)
+    // The paths travel on as text: a name that is no text in the file-name encoding would name
+    // another file once it is turned back into bytes, one that was never checked.
+    if (!realPath || !IsNameAsText(*hostPath) || !IsNameAsText(*realPath))
         return std::nullopt;
     TCachedFile file;
     file.mappedPath = HostPathText(*hostPath);
