@@ -39,13 +39,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     w::Table containers = w::WebCacheContainersTable();
-    w::Row container;
-    container["ContainerId"] = w::Int64(1);
-    container["Name"] = w::Utf16z("Content");
-    container["PartitionId"] = w::Utf16z("M");
-    container["Directory"] =
-        w::Utf16z("C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\");
-    container["SecureDirectories"] = w::Utf16z("0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
+    const w::Row container = w::WebCacheContainerRow(
+        1, "Content", "C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\",
+        "0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
     containers.rows.push_back(container);
     w::Row cookieContainer = container;
     cookieContainer["ContainerId"] = w::Int64(2);

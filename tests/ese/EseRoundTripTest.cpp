@@ -221,14 +221,9 @@ TEST(EseRoundTrip, WebCacheLayout) {
     w::Table containers = w::WebCacheContainersTable();
     w::Table content = w::WebCacheContainerTable(1);
     w::Table cookies = w::WebCacheCookieTable(2);
-    w::Row container;
-    container["ContainerId"] = w::Int64(1);
-    container["Name"] = w::Utf16z("Content");
-    container["PartitionId"] = w::Utf16z("M");
-    container["Directory"] =
-        w::Utf16z("C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\");
-    container["SecureDirectories"] = w::Utf16z("0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ");
-    containers.rows.push_back(container);
+    containers.rows.push_back(w::WebCacheContainerRow(
+        1, "Content", "C:\\Users\\John\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\",
+        "0KLPAC95EIRRDZXCL9HRTYNO9XWKH8VJ"));
     for (int i = 0; i < 500; ++i) {
         w::Row entry;
         entry["EntryId"] = w::Int64(i + 1);

@@ -186,5 +186,9 @@ std::string Compress(const std::string& data, Compression how, bool utf16);
 Table WebCacheContainersTable();
 Table WebCacheContainerTable(int containerId);
 Table WebCacheCookieTable(int containerId);
+// A row of Containers: texts NUL-terminated as real files store them, the main partition ("M");
+// an empty `secureDirectories` leaves that column NULL.
+Row WebCacheContainerRow(std::int64_t containerId, std::string_view name,
+                         std::string_view directory, std::string_view secureDirectories);
 
 } // namespace ese_writer

@@ -103,4 +103,16 @@ Table WebCacheCookieTable(int containerId) {
     return t;
 }
 
+Row WebCacheContainerRow(std::int64_t containerId, std::string_view name,
+                         std::string_view directory, std::string_view secureDirectories) {
+    Row row;
+    row["ContainerId"] = Int64(containerId);
+    row["Name"] = Utf16z(name);
+    row["PartitionId"] = Utf16z("M");
+    row["Directory"] = Utf16z(directory);
+    if (!secureDirectories.empty())
+        row["SecureDirectories"] = Utf16z(secureDirectories);
+    return row;
+}
+
 } // namespace ese_writer

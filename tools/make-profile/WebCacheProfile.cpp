@@ -46,16 +46,10 @@ std::string reversedDomain(const std::string& host) {
 
 Row containerRow(int id, const char* name, const std::string& directory,
                  const std::string& secureDirectories) {
-    Row row;
-    row["ContainerId"] = Int64(id);
+    Row row = WebCacheContainerRow(id, name, directory, secureDirectories);
     row["SetId"] = UInt32(0);
     row["Flags"] = UInt32(0);
     row["Limit"] = Int64(346030080);
-    row["Name"] = Utf16(name);
-    row["PartitionId"] = Utf16("M");
-    row["Directory"] = Utf16(directory);
-    if (!secureDirectories.empty())
-        row["SecureDirectories"] = Utf16(secureDirectories);
     return row;
 }
 
